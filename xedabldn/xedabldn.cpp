@@ -1,0 +1,16 @@
+#include "xedabldn.h"
+
+#include "log.h"
+
+const char* const g_szRPLogFileName__ = "/var/log/xedabldn.log";
+const char* const g_szRPBackupFileName__ = "/var/log/xedabldn.bak";
+const DWORD g_dwRPLogFileSize__ = 5242880;
+const char* const g_szRPAppName__ = "xedabldn";
+const DWORD g_dwRPCurrentTraceLevel__ = RP_TRACE_LEVEL_ERROR | RP_TRACE_LEVEL_INFO;
+
+int XedabldnMain(int /*argc*/, char* /*argv*/[])
+{
+    // Placeholder until the update flows land.
+    RP_TRACE_INFO("main", "Entry");
+    return 0;
+}
