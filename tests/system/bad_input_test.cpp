@@ -103,6 +103,8 @@ struct LongInput
     const char* name;
     Args manifest;  // make_update.py manifest options
     bool installs;  // whether the run still schedules the script
+
+    friend void PrintTo(const LongInput& c, std::ostream* os) { *os << c.name; }
 };
 
 class LongManifestInput : public BadInputTest, public testing::WithParamInterface<LongInput>
@@ -140,6 +142,8 @@ struct Escape
     const char* name;
     const char* fileName;  // the manifest's file_64
     const char* target;    // where a download to "/var/tmp/" + name would land
+
+    friend void PrintTo(const Escape& c, std::ostream* os) { *os << c.name; }
 };
 
 class EscapingName : public BadInputTest, public testing::WithParamInterface<Escape>

@@ -113,6 +113,8 @@ struct TypeCase
     const char* name;
     const char* line;  // the entry of [DATA_FOR_UPGRADE]
     const char* flow;  // label of the flow that must run, "" for none
+
+    friend void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class UpgradeType : public DispatchTest, public testing::WithParamInterface<TypeCase>

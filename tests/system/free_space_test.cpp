@@ -23,6 +23,8 @@ struct SpaceCase
     const char* flowLabel;
     const char* manifest;  // file name in the module directory
     bool manifestKept;
+
+    friend void PrintTo(const SpaceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ExactlyTheFreeSpace : public SystemTest, public testing::WithParamInterface<SpaceCase>

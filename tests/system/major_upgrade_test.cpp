@@ -150,6 +150,8 @@ struct Mismatch
     const char* key;
     const char* value;
     const char* messageStart;
+
+    friend void PrintTo(const Mismatch& c, std::ostream* os) { *os << c.name; }
 };
 
 class MajorMismatch : public MajorWithCronTest, public testing::WithParamInterface<Mismatch>
@@ -203,6 +205,8 @@ struct CronScenario
     std::vector<std::string> calls;
     std::vector<Trace> traces;
     bool proceeds;  // whether the flow goes on to download
+
+    friend void PrintTo(const CronScenario& c, std::ostream* os) { *os << c.name; }
 };
 
 class CronCheck : public MajorUpgradeTest, public testing::WithParamInterface<CronScenario>

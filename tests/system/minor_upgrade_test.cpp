@@ -185,6 +185,8 @@ struct DeltaFailure
     Trace trace;           // the failure's own trace (its message's beginning)
     bool manifestLeft;
     bool packageLeft;
+
+    friend void PrintTo(const DeltaFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class DeltaStageFailure : public MinorUpgradeTest, public testing::WithParamInterface<DeltaFailure>

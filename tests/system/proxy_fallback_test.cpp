@@ -13,6 +13,8 @@ struct ProxyCase
     const char* name;
     Args start;    // servers.sh arguments that start the proxy
     Args options;  // servers.sh kvinet-opt arguments
+
+    friend void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ProxyFallback : public SystemTest, public testing::WithParamInterface<ProxyCase>

@@ -192,6 +192,8 @@ struct Mismatch
     const char* key;
     const char* value;
     const char* message;  // the ERROR trace, %s for the computed value
+
+    friend void PrintTo(const Mismatch& c, std::ostream* os) { *os << c.name; }
 };
 
 class ServicePackMismatch : public ServicePackTest, public testing::WithParamInterface<Mismatch>
