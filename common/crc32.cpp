@@ -1,7 +1,7 @@
 // CKVCrc32: the standard CRC-32 (reflected polynomial 0xEDB88320) over
-// buffers, strings and files, with two engines behind one byte-exact result:
-// carry-less multiplication folding where the CPU has it, slicing-by-8
-// everywhere else.
+// buffers, strings and files. Several engines give one byte-exact result:
+// carry-less multiplication folding on 128-bit lanes, or on 256-bit lanes
+// where the CPU has VPCLMULQDQ, and slicing-by-8 tables everywhere else.
 #include "crc32.h"
 
 #include <cstdio>
@@ -76,11 +76,22 @@ inline DWORD SliceStep(DWORD dwCrc, const BYTE* pcby)
            t[1][(dwHigh >> 16) & 0xFFu] ^ t[0][dwHigh >> 24];
 }
 
+DWORD AdvancePortable(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
+                      std::size_t nLength)
+{
+    for (; nLength >= 8; nLength -= 8, pcbyBuff += 8)
+        dwCrc = SliceStep(dwCrc, pcbyBuff);
+    for (; nLength > 0; --nLength, ++pcbyBuff)
+        dwCrc = ByteStep(pdwTable, dwCrc, *pcbyBuff);
+    return dwCrc;
+}
+
 #ifdef XEDA_CRC_CLMUL
 
-// x^n mod P for the normal-form polynomial, then bit-reflected and shifted
-// left by one: the multiplier that moves a reflected 64-bit lane n - 32 bits
-// (low lane) or n + 32 bits further along the message.
+// x^n mod P (normal form), bit-reflected and shifted left by one, as the
+// carry-less multiplier takes it. Folding a 128-bit lane d bits forward
+// multiplies its first (low) 64-bit half by the constant for d + 32 and its
+// second half by the constant for d - 32.
 constexpr unsigned long long FoldConstant(int iPower)
 {
     unsigned long long ullValue = 1;
@@ -97,11 +108,21 @@ constexpr unsigned long long FoldConstant(int iPower)
     return ullReflected << 1;
 }
 
-// Folding 4 x 128 bits over 512 bits, and 128 bits over 128 bits.
-constexpr unsigned long long kFold512Low = FoldConstant(512 + 32);
-constexpr unsigned long long kFold512High = FoldConstant(512 - 32);
-constexpr unsigned long long kFold128Low = FoldConstant(128 + 32);
-constexpr unsigned long long kFold128High = FoldConstant(128 - 32);
+// Lanes folded side by side: enough of them to keep the multiplier busy
+// while each fold waits for the previous one of its lane.
+constexpr int kLanes = 8;
+constexpr std::size_t kStride128 = 16 * kLanes;
+constexpr std::size_t kStride256 = 32 * kLanes;
+
+// The pair of constants for folding a lane nBytes forward.
+constexpr unsigned long long FoldLow(std::size_t nBytes)
+{
+    return FoldConstant(static_cast<int>(8 * nBytes) + 32);
+}
+constexpr unsigned long long FoldHigh(std::size_t nBytes)
+{
+    return FoldConstant(static_cast<int>(8 * nBytes) - 32);
+}
 
 __attribute__((target("pclmul"))) inline __m128i Fold(__m128i xAcc, __m128i xConstants,
                                                        __m128i xNext)
@@ -111,89 +132,151 @@ __attribute__((target("pclmul"))) inline __m128i Fold(__m128i xAcc, __m128i xCon
     return _mm_xor_si128(_mm_xor_si128(xLow, xHigh), xNext);
 }
 
+__attribute__((target("avx2,vpclmulqdq"))) inline __m256i Fold(__m256i yAcc, __m256i yConstants,
+                                                                __m256i yNext)
+{
+    const __m256i yLow = _mm256_clmulepi64_epi128(yAcc, yConstants, 0x00);
+    const __m256i yHigh = _mm256_clmulepi64_epi128(yAcc, yConstants, 0x11);
+    return _mm256_xor_si256(_mm256_xor_si256(yLow, yHigh), yNext);
+}
+
 inline __m128i Load128(const BYTE* pcby)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcby));
+}
+
+__attribute__((target("avx2"))) inline __m256i Load256(const BYTE* pcby)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pcby));
+}
+
+// Collapses 128-bit lanes (in message order) into one, folds in the whole
+// 16-byte blocks that follow, and lets the byte table finish: the remaining
+// lane is a 16-byte message with the same CRC as everything before it, read
+// from a zero register.
+__attribute__((target("pclmul"))) DWORD FinishLanes(const DWORD* pdwTable, const __m128i* pxLanes,
+                                                     int iLanes, const BYTE* pcbyBuff,
+                                                     std::size_t nLength)
+{
+    const __m128i x128 =
+        _mm_set_epi64x(static_cast<long long>(FoldHigh(16)), static_cast<long long>(FoldLow(16)));
+    __m128i xAcc = pxLanes[0];
+    for (int i = 1; i < iLanes; ++i)
+        xAcc = Fold(xAcc, x128, pxLanes[i]);
+    for (; nLength >= 16; pcbyBuff += 16, nLength -= 16)
+        xAcc = Fold(xAcc, x128, Load128(pcbyBuff));
+
+    BYTE byRest[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(byRest), xAcc);
+    const DWORD dwCrc = AdvancePortable(pdwTable, 0, byRest, sizeof(byRest));
+    return AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
+}
+
+// In both engines the register is folded into the first 4 bytes, then every
+// lane is folded forward over the data one stride at a time.
+__attribute__((target("pclmul"))) DWORD AdvanceClmul(const DWORD* pdwTable, DWORD dwCrc,
+                                                      const BYTE* pcbyBuff, std::size_t nLength)
+{
+    if (nLength < kStride128)
+        return AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
+    const __m128i xStride = _mm_set_epi64x(static_cast<long long>(FoldHigh(kStride128)),
+                                           static_cast<long long>(FoldLow(kStride128)));
+    __m128i xLane[kLanes];
+    for (int i = 0; i < kLanes; ++i)
+        xLane[i] = Load128(pcbyBuff + 16 * i);
+    xLane[0] = _mm_xor_si128(xLane[0], _mm_cvtsi32_si128(static_cast<int>(dwCrc)));
+    for (pcbyBuff += kStride128, nLength -= kStride128; nLength >= kStride128;
+         pcbyBuff += kStride128, nLength -= kStride128)
+        for (int i = 0; i < kLanes; ++i)
+            xLane[i] = Fold(xLane[i], xStride, Load128(pcbyBuff + 16 * i));
+    return FinishLanes(pdwTable, xLane, kLanes, pcbyBuff, nLength);
+}
+
+__attribute__((target("avx2,pclmul,vpclmulqdq"))) DWORD AdvanceWideClmul(const DWORD* pdwTable,
+                                                                         DWORD dwCrc,
+                                                                         const BYTE* pcbyBuff,
+                                                                         std::size_t nLength)
+{
+    if (nLength < kStride256)
+        return AdvanceClmul(pdwTable, dwCrc, pcbyBuff, nLength);
+    const __m256i yStride = _mm256_set_epi64x(
+        static_cast<long long>(FoldHigh(kStride256)), static_cast<long long>(FoldLow(kStride256)),
+        static_cast<long long>(FoldHigh(kStride256)), static_cast<long long>(FoldLow(kStride256)));
+    __m256i yLane[kLanes];
+    for (int i = 0; i < kLanes; ++i)
+        yLane[i] = Load256(pcbyBuff + 32 * i);
+    yLane[0] = _mm256_xor_si256(yLane[0], _mm256_zextsi128_si256(
+                                              _mm_cvtsi32_si128(static_cast<int>(dwCrc))));
+    for (pcbyBuff += kStride256, nLength -= kStride256; nLength >= kStride256;
+         pcbyBuff += kStride256, nLength -= kStride256)
+        for (int i = 0; i < kLanes; ++i)
+            yLane[i] = Fold(yLane[i], yStride, Load256(pcbyBuff + 32 * i));
+
+    __m128i xLane[2 * kLanes];
+    for (int i = 0; i < kLanes; ++i)
+    {
+        xLane[2 * i] = _mm256_castsi256_si128(yLane[i]);
+        xLane[2 * i + 1] = _mm256_extracti128_si256(yLane[i], 1);
+    }
+    return FinishLanes(pdwTable, xLane, 2 * kLanes, pcbyBuff, nLength);
+}
+
+bool CpuHasClmul()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul");
+}
+
+bool CpuHasWideClmul()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("avx2") &&
+           __builtin_cpu_supports("vpclmulqdq");
 }
 
 #endif
 
 } // namespace
 
-DWORD Crc32AdvancePortable(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
-                           std::size_t nLength)
+bool Crc32EngineAvailable(CrcEngine engine)
 {
-    for (; nLength >= 8; nLength -= 8, pcbyBuff += 8)
-        dwCrc = SliceStep(dwCrc, pcbyBuff);
-    for (; nLength > 0; --nLength, ++pcbyBuff)
-        dwCrc = ByteStep(pdwTable, dwCrc, *pcbyBuff);
-    return dwCrc;
-}
-
 #ifdef XEDA_CRC_CLMUL
-
-bool Crc32ClmulAvailable()
-{
-    static const bool bAvailable = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("pclmul") != 0;
-    }();
-    return bAvailable;
-}
-
-// The register is folded into the first 4 bytes, four 128-bit lanes are
-// folded forward over the data, then collapsed into one lane. What remains
-// is a 16-byte message with the same CRC as everything before it, which the
-// byte table finishes from a zero register.
-__attribute__((target("pclmul"))) DWORD Crc32AdvanceClmul(const DWORD* pdwTable, DWORD dwCrc,
-                                                           const BYTE* pcbyBuff,
-                                                           std::size_t nLength)
-{
-    if (nLength < 64)
-        return Crc32AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
-
-    const __m128i x512 = _mm_set_epi64x(static_cast<long long>(kFold512High),
-                                        static_cast<long long>(kFold512Low));
-    const __m128i x128 = _mm_set_epi64x(static_cast<long long>(kFold128High),
-                                        static_cast<long long>(kFold128Low));
-    __m128i xLane[4] = {_mm_xor_si128(Load128(pcbyBuff), _mm_cvtsi32_si128(static_cast<int>(dwCrc))),
-                        Load128(pcbyBuff + 16), Load128(pcbyBuff + 32), Load128(pcbyBuff + 48)};
-    for (pcbyBuff += 64, nLength -= 64; nLength >= 64; pcbyBuff += 64, nLength -= 64)
-        for (int i = 0; i < 4; ++i)
-            xLane[i] = Fold(xLane[i], x512, Load128(pcbyBuff + 16 * i));
-
-    __m128i xAcc = xLane[0];
-    for (int i = 1; i < 4; ++i)
-        xAcc = Fold(xAcc, x128, xLane[i]);
-    for (; nLength >= 16; pcbyBuff += 16, nLength -= 16)
-        xAcc = Fold(xAcc, x128, Load128(pcbyBuff));
-
-    BYTE byRest[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(byRest), xAcc);
-    dwCrc = Crc32AdvancePortable(pdwTable, 0, byRest, sizeof(byRest));
-    return Crc32AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
-}
-
-#else
-
-bool Crc32ClmulAvailable()
-{
-    return false;
-}
-
-DWORD Crc32AdvanceClmul(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
-                        std::size_t nLength)
-{
-    return Crc32AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
-}
-
+    // The CPU cannot change under a running process: ask it once.
+    static const bool bClmul = CpuHasClmul();
+    static const bool bWide = CpuHasWideClmul();
+    if (engine == CrcEngine::Clmul)
+        return bClmul;
+    if (engine == CrcEngine::WideClmul)
+        return bWide;
 #endif
+    return engine == CrcEngine::Portable;
+}
+
+DWORD Crc32AdvanceWith(CrcEngine engine, const DWORD* pdwTable, DWORD dwCrc,
+                       const BYTE* pcbyBuff, std::size_t nLength)
+{
+#ifdef XEDA_CRC_CLMUL
+    switch (engine)
+    {
+    case CrcEngine::Clmul:
+        return AdvanceClmul(pdwTable, dwCrc, pcbyBuff, nLength);
+    case CrcEngine::WideClmul:
+        return AdvanceWideClmul(pdwTable, dwCrc, pcbyBuff, nLength);
+    case CrcEngine::Portable:
+        break;
+    }
+#else
+    static_cast<void>(engine);
+#endif
+    return AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
+}
 
 DWORD Crc32Advance(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff, std::size_t nLength)
 {
-    if (Crc32ClmulAvailable())
-        return Crc32AdvanceClmul(pdwTable, dwCrc, pcbyBuff, nLength);
-    return Crc32AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
+    static const CrcEngine best = Crc32EngineAvailable(CrcEngine::WideClmul) ? CrcEngine::WideClmul
+                                  : Crc32EngineAvailable(CrcEngine::Clmul)   ? CrcEngine::Clmul
+                                                                             : CrcEngine::Portable;
+    return Crc32AdvanceWith(best, pdwTable, dwCrc, pcbyBuff, nLength);
 }
 
 } // namespace xeda_crc

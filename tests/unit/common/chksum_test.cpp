@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../../common/crc32_internal.h"
 #include "checksum_test_support.h"
 #include "crc32.h"
 
@@ -17,10 +18,12 @@ namespace
 
 constexpr DWORD kUntouched = 0x5A5A5A5Au;
 
-// Around the 4-byte header and the read chunks, plus one large file.
-const std::size_t kSizes[] = {0,    1,     2,     3,     4,          5,   6,  1023,
-                              1024, 1025,  1028,  32771, 32772,      32773, 100000,
-                              (1 << 20) + 7};
+// Around the 4-byte header and the read chunks (which start at offset 4),
+// plus one large file.
+constexpr std::size_t kChunk = xeda_crc::kCrcReadChunk;
+const std::size_t kSizes[] = {0,    1,    2,    3,          4,      5,          6,
+                              1023, 1024, 1025, 1028,       kChunk + 3, kChunk + 4, kChunk + 5,
+                              100000, (1 << 20) + 7};
 
 class FdHolder
 {
