@@ -674,6 +674,13 @@ void SystemTest::StartCron()
     for (int i = 0; i < 250 && !Exists("/run/crond.pid"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(Exists("/run/crond.pid")) << ReadFile(kWork + "/cron.out");
+    // cron notices a changed /etc/crontab by its modification time in whole
+    // seconds: an append in the same second as the crontab's last write would
+    // go unseen, so let that second pass before the installer runs.
+    struct stat st;
+    ASSERT_EQ(stat("/etc/crontab", &st), 0);
+    while (time(nullptr) <= st.st_mtime)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 void SystemTest::StopCron()
