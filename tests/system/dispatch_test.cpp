@@ -45,38 +45,48 @@ INSTANTIATE_TEST_SUITE_P(Dispatch, TooFewArguments,
                          testing::Values(Args{}, Args{kRefused}, Args{kRefused, kRefused},
                                          Args{kRefused, kRefused, "-CASP"}));
 
-class ServicePackSwitch : public DispatchTest, public testing::WithParamInterface<const char*>
+struct SwitchCase
+{
+    const char* name;
+    const char* sw;
+    Trace request;  // main's trace of the recognised switch
+    Trace start;    // main's trace of the flow's start point
+    Trace flow;     // the flow's own first trace
+    Trace failed;   // main's trace of the flow's failure
+
+    friend void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class KnownSwitch : public DispatchTest, public testing::WithParamInterface<SwitchCase>
 {
 };
 
-TEST_P(ServicePackSwitch, SelectsTheServicePackFlowWhateverTheCase)
+TEST_P(KnownSwitch, SelectsItsFlowWhateverTheCase)
 {
-    RunResult r = RunSwitch(kRefused, kRefused, GetParam());
+    const SwitchCase& c = GetParam();
+    SetUpgradeType("type=1");
+    RunResult r = RunSwitch(kRefused, kRefused, c.sw);
     EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({kEntry,
-                                  {"INFO", "main", "Service Pack installation Request -CASP"},
-                                  {"INFO", "main", "In Service pack installation start point"},
-                                  {"INFO", "InstallXEDASP", "Entry"},
-                                  {"INFO", "main", "Service Pack installation failed"}}));
+    EXPECT_TRUE(Log().HasInOrder({kEntry, c.request, c.start, c.flow, c.failed}));
     EXPECT_FALSE(Log().Has(kExit)) << "a failed flow ends without Exit";
 }
 
-INSTANTIATE_TEST_SUITE_P(Dispatch, ServicePackSwitch, testing::Values("-CASP", "-casp", "-CaSp"));
+const Trace kSpRequest{"INFO", "main", "Service Pack installation Request -CASP"};
+const Trace kSpStart{"INFO", "main", "In Service pack installation start point"};
+const Trace kSpFlow{"INFO", "InstallXEDASP", "Entry"};
+const Trace kSpFailed{"INFO", "main", "Service Pack installation failed"};
+const Trace kMinorFlow{"INFO", "InstallMinUPG", "Entry"};
+const Trace kMinorFailed{"INFO", "main", "Minor Upgrade installation failed"};
 
-class UpgradeSwitch : public DispatchTest, public testing::WithParamInterface<const char*>
-{
-};
-
-TEST_P(UpgradeSwitch, SelectsTheUpgradeFlowWhateverTheCase)
-{
-    SetUpgradeType("type=1");
-    RunResult r = RunSwitch(kRefused, kRefused, GetParam());
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({kEntry, kUpgradeRequest, kUpgradeStart, {"INFO", "InstallMinUPG", "Entry"},
-                                  {"INFO", "main", "Minor Upgrade installation failed"}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Dispatch, UpgradeSwitch, testing::Values("-CAUPG", "-caupg", "-CaUpG"));
+INSTANTIATE_TEST_SUITE_P(
+    Dispatch, KnownSwitch,
+    testing::Values(SwitchCase{"Casp", "-CASP", kSpRequest, kSpStart, kSpFlow, kSpFailed},
+                    SwitchCase{"casp", "-casp", kSpRequest, kSpStart, kSpFlow, kSpFailed},
+                    SwitchCase{"CaSp", "-CaSp", kSpRequest, kSpStart, kSpFlow, kSpFailed},
+                    SwitchCase{"Caupg", "-CAUPG", kUpgradeRequest, kUpgradeStart, kMinorFlow, kMinorFailed},
+                    SwitchCase{"caupg", "-caupg", kUpgradeRequest, kUpgradeStart, kMinorFlow, kMinorFailed},
+                    SwitchCase{"CaUpG", "-CaUpG", kUpgradeRequest, kUpgradeStart, kMinorFlow, kMinorFailed}),
+    [](const testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
 
 class UnknownSwitch : public DispatchTest, public testing::WithParamInterface<const char*>
 {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -470,46 +471,40 @@ std::vector<std::string> FileTreeSnapshot::ChangesSince(const FileTreeSnapshot& 
 
 namespace
 {
-Args Joined(Args base, const Args& extra)
+// make_update.py arguments of an update whose scripts only leave a mark of
+// their run: what a real package's scripts install is theirs.
+Args Update(const char* kind, const char* name, std::initializer_list<const char*> scripts, const Args& extra)
 {
-    base.insert(base.end(), extra.begin(), extra.end());
-    return base;
-}
-
-// The scheduled scripts only leave a mark: what they would install is theirs.
-std::string MarkerScript(const std::string& name)
-{
-    return "#!/bin/sh\necho \"$@\" > /var/tmp/" + name + ".ran\n";
+    Args args{"--kind", kind, "--name", name};
+    for (const char* script : scripts)
+    {
+        std::string base = fs::path(script).filename().string();
+        args.push_back("--script");
+        args.push_back(std::string(script) + "=#!/bin/sh\necho \"$@\" > /var/tmp/" + base + ".ran\n");
+    }
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 }  // namespace
 
 Args ServicePack(const Args& extra)
 {
-    return Joined({"--kind", "sp", "--name", "sp.tar.gz", "--script",
-                   "kvlinxsp/kvacascr=" + MarkerScript("kvacascr")},
-                  extra);
+    return Update("sp", "sp.tar.gz", {"kvlinxsp/kvacascr"}, extra);
 }
 
 Args CaPackage(const Args& extra)
 {
-    return Joined({"--kind", "ca", "--name", "caPack.tar.gz", "--script",
-                   "installation/kvuninstall_clagnt=" + MarkerScript("kvuninstall_clagnt"),
-                   "--script", "installation/rollbackCA.sh=" + MarkerScript("rollbackCA")},
-                  extra);
+    return Update("ca", "caPack.tar.gz", {"installation/kvuninstall_clagnt", "installation/rollbackCA.sh"}, extra);
 }
 
 Args DeltaPackage(const Args& extra)
 {
-    return Joined({"--kind", "delta", "--name", "delta.tar.gz", "--script",
-                   "kvlinxsp/kvacascr=" + MarkerScript("kvacascr")},
-                  extra);
+    return Update("delta", "delta.tar.gz", {"kvlinxsp/kvacascr"}, extra);
 }
 
 Args BuildPackage(const Args& extra)
 {
-    return Joined({"--kind", "ca", "--name", "linuxUpgradePack64.tar.gz", "--script",
-                   "ClientBuild/x86_64/aclinux/kvinstall=" + MarkerScript("kvinstall")},
-                  extra);
+    return Update("ca", "linuxUpgradePack64.tar.gz", {"ClientBuild/x86_64/aclinux/kvinstall"}, extra);
 }
 
 std::string ServicePackCronLine(const struct tm& now)
