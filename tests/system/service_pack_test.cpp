@@ -161,6 +161,20 @@ TEST_F(ServicePackTest, EqualUrlsFailWithoutTryingTheSecond)
     ExpectFailedWithoutLine();
 }
 
+TEST_F(ServicePackTest, ModuleDirectoryThatDoesNotExistFailsTheManifestDownload)
+{
+    Publish(ServicePack());
+    const std::string missing = std::string(kModuleDir) + "missing/";
+    RunResult r = Run({Http(1), Http(2), "-CASP", missing});
+    EXPECT_CLEAN_RUN(r);
+    EXPECT_TRUE(Log().Has({"ERROR", "InstallXEDASP", "Ini downloa failed"}));
+    EXPECT_FALSE(Exists(missing));
+    EXPECT_EQ(ListDir("/var/tmp"), std::vector<std::string>{});
+    for (const Request& q : Requests())
+        EXPECT_EQ(q.path, "/upd/capatch.ini") << "the package is never asked for";
+    ExpectFailedWithoutLine();
+}
+
 TEST_F(ServicePackTest, MissingManifestGivesA404BodyThatTheReaderRejects)
 {
     RunResult r = RunServicePack();
