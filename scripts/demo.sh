@@ -49,9 +49,10 @@ outer() {
     bash "$root/scripts/install-deps.sh"
 
     heading "Build (in $build)"
+    mkdir -p "$build"
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DXEDA_BUILD_TESTS=OFF \
-        -DXEDA_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 ||
-        { cat "$build.configure.log"; die "cmake configuration failed"; }
+        -DXEDA_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
+        { cat "$build/configure.log"; die "cmake configuration failed"; }
     cmake --build "$build" --target xedabldn -j"$(nproc)" | tail -n 1
 
     heading "Sandbox"
