@@ -11,7 +11,8 @@
 
 namespace
 {
-// Private to the log; the INI module has a lock of its own.
+// Private to the log; the INI module has a lock of its own. Nothing takes
+// another lock while holding this one.
 pthread_mutex_t g_Guard = PTHREAD_MUTEX_INITIALIZER;
 
 const char* ShortSourceName(const char* pcszSourceFilename)
@@ -31,39 +32,80 @@ const char* LevelTag(DWORD dwTraceLevel)
     return "[WARN]";
 }
 
+// A default mutex fails only on misuse, and a trace must never stop its
+// caller, so the lock results are deliberately not examined.
 class LockHolder
 {
 public:
-    LockHolder() { pthread_mutex_lock(&g_Guard); }
-    ~LockHolder() { pthread_mutex_unlock(&g_Guard); }
+    LockHolder() { (void)pthread_mutex_lock(&g_Guard); }
+    ~LockHolder() { (void)pthread_mutex_unlock(&g_Guard); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
 };
 
 struct FileCloser
 {
-    void operator()(FILE* fp) const { std::fclose(fp); }
+    // Write errors of a trace line are not reported to anyone; a failed
+    // close loses at most that line.
+    void operator()(FILE* fp) const { (void)std::fclose(fp); }
 };
+using LogFilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Size of the open log, or 0 when it cannot be told (a pipe or a device):
+// such a log is simply never rotated. Held in 32 bits like the threshold.
+DWORD CurrentSize(FILE* fp)
+{
+    if (std::fseek(fp, 0, SEEK_END) != 0)
+        return 0;
+    const long lSize = std::ftell(fp);
+    return lSize < 0 ? 0 : static_cast<DWORD>(lSize);
+}
+
+bool RotationDue(DWORD dwSize)
+{
+    return g_dwRPLogFileSize__ != 0 && dwSize >= g_dwRPLogFileSize__ &&
+           g_szRPBackupFileName__ != nullptr;
+}
 
 // Opens the log for appending and, when it has reached the threshold, moves
-// it to the single backup and starts a fresh one. Returns null when the log
-// cannot be (re)opened; the caller then loses this one line.
-FILE* OpenWithRotation(const char* pcszLogFilename)
+// it to the single backup and starts a fresh one. Null when the log cannot
+// be (re)opened; the caller then loses this one line.
+LogFilePtr OpenWithRotation(const char* pcszLogFilename)
 {
-    FILE* fp = std::fopen(pcszLogFilename, "ab");
-    if (fp == nullptr)
-        return nullptr;
-    std::fseek(fp, 0, SEEK_END);
-    const DWORD dwSize = static_cast<DWORD>(std::ftell(fp));
-    if (g_dwRPLogFileSize__ == 0 || dwSize < g_dwRPLogFileSize__ || g_szRPBackupFileName__ == nullptr)
+    LogFilePtr fp(std::fopen(pcszLogFilename, "ab"));
+    if (!fp || !RotationDue(CurrentSize(fp.get())))
         return fp;
-    std::fclose(fp);
+    fp.reset();
+    // Neither step is fatal: when the rename fails the full log is reopened,
+    // this line goes there, and the next line tries to rotate again.
     if (access(g_szRPBackupFileName__, F_OK) == 0)
-        unlink(g_szRPBackupFileName__);
-    // A failed rename is not fatal: the full log is reopened and rotation is
-    // tried again on the next line.
+        (void)unlink(g_szRPBackupFileName__);
     (void)std::rename(pcszLogFilename, g_szRPBackupFileName__);
-    return std::fopen(pcszLogFilename, "ab");
+    return LogFilePtr(std::fopen(pcszLogFilename, "ab"));
+}
+
+struct tm LocalNow()
+{
+    struct tm tmLocal;
+    std::memset(&tmLocal, 0, sizeof(tmLocal));
+    const std::time_t tNow = std::time(nullptr);
+    // Should the clock be unreadable the line still goes out, with a zeroed
+    // date rather than none.
+    if (tNow == static_cast<std::time_t>(-1) || localtime_r(&tNow, &tmLocal) == nullptr)
+        std::memset(&tmLocal, 0, sizeof(tmLocal));
+    return tmLocal;
+}
+
+void WriteLine(FILE* fp, const struct tm& tmLocal, DWORD dwTraceLevel, const char* pcszAppName,
+               const char* pcszFunctionName, const char* pcszShortName, unsigned int uiLineNo,
+               const char* pcszLogFormat, va_list args)
+{
+    // Output errors are not checked: there is nowhere left to report them.
+    std::fprintf(fp, "%02d-%02d %02d:%02d:%02d:%08X %12s %7s ", tmLocal.tm_mday,
+                 tmLocal.tm_mon + 1, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec,
+                 static_cast<unsigned int>(pthread_self()), pcszAppName, LevelTag(dwTraceLevel));
+    std::vfprintf(fp, pcszLogFormat, args);
+    std::fprintf(fp, " [%s %s:%u]\r\n", pcszShortName, pcszFunctionName, uiLineNo);
 }
 } // namespace
 
@@ -80,26 +122,17 @@ BYTE WriteToRpLogEx(const char* pcszLogFilename, DWORD dwTraceLevel, const char*
         return 1;
 
     const char* pcszShortName = ShortSourceName(pcszSourceFilename);
-    const std::time_t tNow = std::time(nullptr);
-    struct tm tmLocal;
-    std::memset(&tmLocal, 0, sizeof(tmLocal));
-    localtime_r(&tNow, &tmLocal);
-
+    const struct tm tmLocal = LocalNow();
     va_list args;
     va_start(args, pcszLogFormat);
     BYTE byResult = 0;
     {
         LockHolder lock;
-        FILE* fpRaw = OpenWithRotation(pcszLogFilename);
-        if (fpRaw != nullptr)
+        LogFilePtr fp = OpenWithRotation(pcszLogFilename);
+        if (fp)
         {
-            std::unique_ptr<FILE, FileCloser> fp(fpRaw);
-            std::fprintf(fp.get(), "%02d-%02d %02d:%02d:%02d:%08X %12s %7s ", tmLocal.tm_mday,
-                         tmLocal.tm_mon + 1, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec,
-                         static_cast<unsigned int>(pthread_self()), pcszAppName,
-                         LevelTag(dwTraceLevel));
-            std::vfprintf(fp.get(), pcszLogFormat, args);
-            std::fprintf(fp.get(), " [%s %s:%u]\r\n", pcszShortName, pcszFunctionName, uiLineNo);
+            WriteLine(fp.get(), tmLocal, dwTraceLevel, pcszAppName, pcszFunctionName, pcszShortName,
+                      uiLineNo, pcszLogFormat, args);
             byResult = 1;
         }
     }
