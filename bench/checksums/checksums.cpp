@@ -41,7 +41,7 @@ struct Options
 {
     std::string strDir = "/var/tmp";
     std::vector<unsigned long> sizesMiB = {64, 1024};
-    int iRepeat = 3;
+    int iRepeat = 5;
     bool bKeep = false;
 };
 
