@@ -62,23 +62,6 @@ std::string MakeUpdateScript()
     return SourceDir() + "/tests/fixtures/make_update.py";
 }
 
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);  // read-only or already flushed: nothing to report
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra)
 {
     std::vector<std::string> env;
@@ -118,6 +101,9 @@ std::vector<char*> Pointers(std::vector<std::string>& strings)
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(out, STDERR_FILENO) < 0)
             _exit(126);
     }
+    // The program starts as the agent would start it: nothing of the test's
+    // own descriptors, only standard input, output and error.
+    closefrom(STDERR_FILENO + 1);
     if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0)
         _exit(126);
     execve(argv[0], argv, envp);
