@@ -1,4 +1,6 @@
-// HTTP transfer client over one libcurl easy handle.
+// HTTP transfer client over one libcurl easy handle. Calling order: construct,
+// one Init, exactly one exchange (which releases the handle), optionally
+// DeInitKVInet; a further Init opens a fresh handle for another exchange.
 #pragma once
 
 #include <curl/curl.h>
@@ -77,6 +79,12 @@ public:
 private:
     CKVInet(const CKVInet&) = delete;
     CKVInet& operator=(const CKVInet&) = delete;
+
+    BOOLEAN OpenHandle(const char* pcszLabel, LPCSTR pcszServerA, HTTP_REQ_VERB eReqVerb);
+    void ApplyProxy(LPCSTR pcszProxyServerA, DWORD proxy_port, LPCSTR pcszUsernameA,
+                    LPCSTR pcszPasswordA, SHORT useproxy, SHORT connectionType,
+                    SHORT useAuthentication);
+    void ReleaseHandle();
 
     BOOLEAN m_bIsHTTPS;
     CURL* curl;

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -218,21 +219,33 @@ inline std::vector<std::string> ReadLines(const std::string& strPath)
     return vLines;
 }
 
+// The fixture dir and document root, before servers.sh has made them.
+inline bool MakeFixtureDirs()
+{
+    for (const std::string& strDir : {Dir(), Www()})
+        if (mkdir(strDir.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    return true;
+}
+
 // Puts a file into nginx's document root.
 inline bool Publish(const std::string& strName, const std::string& strContent)
 {
-    return WriteFile(Www() + strName, strContent);
+    return MakeFixtureDirs() && WriteFile(Www() + strName, strContent);
 }
 
 // nginx access log, one line per request:
 // remote_addr server_addr:port scheme "request line" status body_bytes "user agent"
 inline std::vector<std::string> AccessLog() { return ReadLines(AccessLogPath()); }
 
+// Empties the access log (nginx appends to it, so this is safe while it runs).
+inline bool ClearAccessLog() { return truncate(AccessLogPath().c_str(), 0) == 0; }
+
 // Starts the scripted server with a JSON script (see scripted_server.py).
 inline bool StartScripted(const std::string& strJson, int iPort = kScriptedPort)
 {
     const std::string strScript = Dir() + "/script-" + std::to_string(iPort) + ".json";
-    return WriteFile(strScript, strJson) &&
+    return MakeFixtureDirs() && WriteFile(strScript, strJson) &&
            Servers({"start-scripted", "--port", std::to_string(iPort), "--script", strScript});
 }
 
@@ -257,12 +270,13 @@ struct KvinetOpt
 
 inline bool WriteKvinetOpt(const KvinetOpt& opt)
 {
+    std::string strPathPrinted; // the tool names the file it wrote; not needed here
     return Servers({"kvinet-opt", "--use-proxy", std::to_string(opt.iUseProxy), "--conn-type",
                     std::to_string(opt.iConnType), "--host", opt.strHost, "--port",
                     std::to_string(opt.iPort), "--user", opt.strUser, "--password", opt.strPassword,
                     "--use-auth", std::to_string(opt.iUseAuth), "--length",
                     std::to_string(opt.iLength)},
-                   /*pstrOut=*/nullptr);
+                   &strPathPrinted);
 }
 
 // variant: "none", "no-config-dir", "verify" [CAFILE], "noverify", "raw" VALUE [PATH].

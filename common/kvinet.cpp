@@ -1,0 +1,701 @@
+#include "kvinet.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "commondefs.h"
+#include "inifun.h"
+#include "kvstats.h"
+#include "log.h"
+#include "xedamisc.h"
+
+namespace
+{
+const char kSslConfigFile[] = "sslConfig.ini";
+const char kSslSection[] = "SSL";
+const char kDefaultCaStore[] = "/etc/ssl/certs/ca-certificates.crt";
+const char kPutBodyFile[] = "/tmp/curlPut.req";
+const char kJsonContentHeader[] = "Content-Type: application/json; charset=utf-8";
+const long kExchangeTimeoutSeconds = 20;
+const int kMaxAttempts = 10;
+const size_t kConfigBufferSize = 1024;
+
+// Typed setters: every long option really travels as a long, and a refused
+// option is traced instead of silently leaving libcurl's default in place.
+void SetLong(CURL* curl, CURLoption eOption, long lValue)
+{
+    const CURLcode res = curl_easy_setopt(curl, eOption, lValue);
+    if (res != CURLE_OK)
+        RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
+                       static_cast<int>(res), curl_easy_strerror(res));
+}
+
+void SetPointer(CURL* curl, CURLoption eOption, const void* pValue)
+{
+    const CURLcode res = curl_easy_setopt(curl, eOption, pValue);
+    if (res != CURLE_OK)
+        RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
+                       static_cast<int>(res), curl_easy_strerror(res));
+}
+
+void SetOffset(CURL* curl, CURLoption eOption, curl_off_t value)
+{
+    const CURLcode res = curl_easy_setopt(curl, eOption, value);
+    if (res != CURLE_OK)
+        RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
+                       static_cast<int>(res), curl_easy_strerror(res));
+}
+
+// The writers take the body as void*, as the library has always declared them.
+typedef size_t (*WriterFunction)(void*, size_t, size_t, void*);
+
+void SetWriter(CURL* curl, WriterFunction pfnWriter, void* pvTarget)
+{
+    if (curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, pfnWriter) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, pvTarget) != CURLE_OK)
+        RP_TRACE_ERROR("curl_easy_setopt", "%s", "write callback refused.");
+}
+
+long ProxyTypeFor(SHORT connectionType)
+{
+    switch (connectionType)
+    {
+    case 1:
+        return CURLPROXY_SOCKS4;
+    case 2:
+        return CURLPROXY_SOCKS5;
+    default:
+        return CURLPROXY_HTTP;
+    }
+}
+
+// Certificate failures are answered specially by both exchanges. libcurl
+// before 7.62 reported an untrusted peer as 51; since then as 60, which
+// CURLE_SSL_CACERT now also names.
+bool IsCertificateError(CURLcode res)
+{
+    return res == CURLE_OBSOLETE51 || res == CURLE_SSL_CERTPROBLEM ||
+           res == CURLE_PEER_FAILED_VERIFICATION;
+}
+
+// atoi's reading of a configuration value, without atoi's undefined
+// behaviour on overflow (an out-of-range number is simply not 1).
+long DecimalValue(const char* pcszText)
+{
+    errno = 0;
+    const long lValue = std::strtol(pcszText, nullptr, 10);
+    return errno == ERANGE ? LONG_MIN : lValue;
+}
+
+const char* OrEmpty(const char* pcszText) { return pcszText != nullptr ? pcszText : ""; }
+const char* OrNullText(const char* pcszText) { return pcszText != nullptr ? pcszText : "(null)"; }
+
+struct FileCloser
+{
+    void operator()(FILE* fp) const
+    {
+        // Only reached on paths that have already failed or finished
+        // reading; a close error there changes nothing.
+        (void)std::fclose(fp);
+    }
+};
+typedef std::unique_ptr<FILE, FileCloser> FilePtr;
+
+struct SlistFree
+{
+    void operator()(curl_slist* pList) const { curl_slist_free_all(pList); }
+};
+typedef std::unique_ptr<curl_slist, SlistFree> SlistPtr;
+
+struct MallocFree
+{
+    void operator()(char* p) const { std::free(p); }
+};
+
+// Closes the download destination if the file writer opened it. Close()
+// reports whether the last buffered bytes reached the file.
+class DestinationGuard
+{
+public:
+    explicit DestinationGuard(FtpFile& file) : m_file(file) {}
+    ~DestinationGuard() { (void)Close(); }
+    DestinationGuard(const DestinationGuard&) = delete;
+    DestinationGuard& operator=(const DestinationGuard&) = delete;
+
+    bool Close()
+    {
+        if (m_file.stream == nullptr)
+            return true;
+        const int iResult = std::fclose(m_file.stream);
+        m_file.stream = nullptr;
+        return iResult == 0;
+    }
+
+private:
+    FtpFile& m_file;
+};
+
+// The PUT body lives in a fixed file for the duration of one call; it is
+// removed on every path so no request text is left behind in /tmp.
+class PutBody
+{
+public:
+    PutBody() = default;
+    ~PutBody() { Remove(); }
+    PutBody(const PutBody&) = delete;
+    PutBody& operator=(const PutBody&) = delete;
+
+    // Writes the text to the file; false when it cannot be created or written.
+    bool Write(const std::string& strText)
+    {
+        m_bCreated = true;
+        FILE* fp = std::fopen(kPutBodyFile, "w");
+        if (fp == nullptr)
+            return false;
+        const bool bWritten = std::fputs(strText.c_str(), fp) >= 0;
+        return std::fclose(fp) == 0 && bWritten;
+    }
+    bool OpenForReading()
+    {
+        m_fp.reset(std::fopen(kPutBodyFile, "r"));
+        return m_fp != nullptr;
+    }
+    // Every attempt sends the whole body again.
+    bool Rewind() { return m_fp == nullptr || std::fseek(m_fp.get(), 0L, SEEK_SET) == 0; }
+    FILE* Get() const { return m_fp.get(); }
+    void Remove()
+    {
+        m_fp.reset();
+        if (m_bCreated && unlink(kPutBodyFile) != 0 && errno != ENOENT)
+            RP_TRACE_ERROR("SendRequestAndGetResponse", "%s", "Could not remove /tmp/curlPut.req.");
+        m_bCreated = false;
+    }
+
+private:
+    FilePtr m_fp;
+    bool m_bCreated = false;
+};
+
+// One attempt's response buffer, freed when the attempt ends.
+class MemoryChunk
+{
+public:
+    MemoryChunk()
+    {
+        m_chunk.memory = static_cast<char*>(std::malloc(1));
+        m_chunk.size = 0;
+        if (m_chunk.memory != nullptr)
+            m_chunk.memory[0] = '\0';
+    }
+    ~MemoryChunk() { std::free(m_chunk.memory); }
+    MemoryChunk(const MemoryChunk&) = delete;
+    MemoryChunk& operator=(const MemoryChunk&) = delete;
+
+    MemoryStruct* Get() { return &m_chunk; }
+    // The response as text: a NUL byte in the body ends it.
+    std::string Text() const { return m_chunk.memory != nullptr ? m_chunk.memory : ""; }
+
+private:
+    MemoryStruct m_chunk;
+};
+
+// Delivers the response of SendRequestAndGetResponse to its file.
+BOOLEAN WriteResponseFile(LPCSTR pcszFullFilePath, const std::string& strResponse)
+{
+    RP_TRACE_INFO("SendRequestAndGetResponse", "Writing response to: %s", OrNullText(pcszFullFilePath));
+    FilePtr fp(pcszFullFilePath != nullptr ? std::fopen(pcszFullFilePath, "w+") : nullptr);
+    if (!fp)
+    {
+        RP_TRACE_ERROR("SendRequestAndGetResponse", "Error opening file.");
+        return FALSE;
+    }
+    const size_t nWritten = std::fwrite(strResponse.data(), 1, strResponse.size(), fp.get());
+    if (nWritten == 0 || std::fclose(fp.release()) != 0)
+    {
+        RP_TRACE_ERROR("SendRequestAndGetResponse", "Error Writing file.");
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+size_t WriteMemoryCallback1(void* buffer, size_t size, size_t nmemb, void* stream)
+{
+    FtpFile* pOut = static_cast<FtpFile*>(stream);
+    // Opened only now, so a transfer without body data neither creates nor
+    // truncates the destination.
+    if (pOut->stream == nullptr)
+    {
+        pOut->stream = std::fopen(pOut->filename, "wb+");
+        if (pOut->stream == nullptr)
+            return static_cast<size_t>(-1);
+    }
+    return std::fwrite(buffer, size, nmemb, pOut->stream);
+}
+
+size_t WriteMemoryCallback(void* contents, size_t size, size_t nmemb, void* userp)
+{
+    const size_t realsize = size * nmemb;
+    MemoryStruct* pMem = static_cast<MemoryStruct*>(userp);
+    char* pNew = static_cast<char*>(std::realloc(pMem->memory, pMem->size + realsize + 1));
+    if (pNew == nullptr)
+    {
+        // The old block stays with the caller, who frees it.
+        std::puts("not enough memory (realloc returned NULL)");
+        return 0;
+    }
+    pMem->memory = pNew;
+    std::memcpy(pMem->memory + pMem->size, contents, realsize);
+    pMem->size += realsize;
+    pMem->memory[pMem->size] = '\0';
+    return realsize;
+}
+
+size_t read_callback(char* ptr, size_t size, size_t nmemb, void* userdata)
+{
+    return std::fread(ptr, size, nmemb, static_cast<FILE*>(userdata));
+}
+
+CKVInet::CKVInet() : m_bIsHTTPS(FALSE), curl(nullptr), m_eHttpReqVerb(HTTP_REQ_VERB_UNDEFINED)
+{
+    std::memset(m_szUsernameA, 0, sizeof(m_szUsernameA));
+    std::memset(m_szPasswordA, 0, sizeof(m_szPasswordA));
+}
+
+CKVInet::~CKVInet()
+{
+    CloseAll();
+    // Normally the exchange has released the handle; one that no exchange
+    // consumed (an Init without exchange, or invalid exchange arguments)
+    // would otherwise leak.
+    ReleaseHandle();
+}
+
+void CKVInet::ReleaseHandle()
+{
+    if (curl != nullptr)
+        curl_easy_cleanup(curl);
+    curl = nullptr;
+}
+
+BOOLEAN CKVInet::OpenHandle(const char* pcszLabel, LPCSTR pcszServerA, HTTP_REQ_VERB eReqVerb)
+{
+    if (pcszServerA == nullptr || pcszServerA[0] == '\0')
+    {
+        RP_TRACE_ERROR(pcszLabel, "Invalid i/p parameter.");
+        return FALSE;
+    }
+    const bool bKnownVerb = eReqVerb == HTTP_REQ_VERB_GET || eReqVerb == HTTP_REQ_VERB_POST ||
+                            eReqVerb == HTTP_REQ_VERB_PUT;
+    m_eHttpReqVerb = bKnownVerb ? eReqVerb : HTTP_REQ_VERB_GET;
+    // A handle that no exchange consumed is replaced, not leaked.
+    ReleaseHandle();
+    curl = curl_easy_init();
+    // Every transfer is treated as HTTPS: the certificate policy applies
+    // whatever the scheme, and is harmless for plain HTTP.
+    m_bIsHTTPS = TRUE;
+    SetPointer(curl, CURLOPT_URL, pcszServerA);
+    return TRUE;
+}
+
+void CKVInet::ApplyProxy(LPCSTR pcszProxyServerA, DWORD proxy_port, LPCSTR pcszUsernameA,
+                         LPCSTR pcszPasswordA, SHORT useproxy, SHORT connectionType,
+                         SHORT useAuthentication)
+{
+    if (useproxy != 1)
+    {
+        // "Directly" must mean directly: without this libcurl would take a
+        // proxy from http_proxy/all_proxy in the agent's environment.
+        SetPointer(curl, CURLOPT_PROXY, "");
+        return;
+    }
+    SetPointer(curl, CURLOPT_PROXY, OrEmpty(pcszProxyServerA));
+    SetLong(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy_port));
+    SetLong(curl, CURLOPT_PROXYTYPE, ProxyTypeFor(connectionType));
+    if (useAuthentication != 1)
+        return;
+    char szUserPwd[kConfigBufferSize] = {0};
+    if (!CopyBounded(szUserPwd, OrEmpty(pcszUsernameA)) || !AppendBounded(szUserPwd, ":") ||
+        !AppendBounded(szUserPwd, OrEmpty(pcszPasswordA)))
+    {
+        RP_TRACE_ERROR("SPInitKVInet", "Proxy credentials too long.");
+        return;
+    }
+    SetLong(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+    SetPointer(curl, CURLOPT_PROXYUSERPWD, szUserPwd);
+}
+
+BOOLEAN CKVInet::InitKVInet(LPCSTR pcszServerA, LPCSTR /*pcszProxyServerA*/, DWORD /*proxy_port*/,
+                            LPCSTR /*pcszUsernameA*/, LPCSTR /*pcszPasswordA*/,
+                            HTTP_REQ_VERB eReqVerb)
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    if (!OpenHandle(__func__, pcszServerA, eReqVerb))
+        return FALSE;
+    ApplyProxy(nullptr, 0, nullptr, nullptr, 0, 0, 0);
+    (void)SetOptions(); // a failure is traced there and leaves libcurl verifying
+    RP_TRACE_INFO(__func__, "Exit.");
+    return TRUE;
+}
+
+BOOLEAN CKVInet::SPInitKVInet(LPCSTR pcszServerA, LPCSTR pcszProxyServerA, DWORD proxy_port,
+                              LPCSTR pcszUsernameA, LPCSTR pcszPasswordA, HTTP_REQ_VERB eReqVerb,
+                              SHORT useproxy, SHORT connectionType, SHORT useAuthentication)
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    if (!OpenHandle(__func__, pcszServerA, eReqVerb))
+        return FALSE;
+    ApplyProxy(pcszProxyServerA, proxy_port, pcszUsernameA, pcszPasswordA, useproxy,
+               connectionType, useAuthentication);
+    (void)SetOptions(); // a failure is traced there and leaves libcurl verifying
+    RP_TRACE_INFO(__func__, "Exit.");
+    return TRUE;
+}
+
+BOOLEAN CKVInet::SetOptions()
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    if (m_bIsHTTPS != 1)
+    {
+        RP_TRACE_INFO(__func__, "m_bIsHTTPS = FALSE");
+        return TRUE;
+    }
+    char szIniPath[kConfigBufferSize] = {0};
+    if (!GetClientAgentConfigDir(szIniPath, sizeof(szIniPath)))
+    {
+        RP_TRACE_ERROR(__func__, "GetClientAgentConfigDir failed");
+        return FALSE;
+    }
+    if (!AppendBounded(szIniPath, kSslConfigFile))
+    {
+        RP_TRACE_ERROR(__func__, "sslConfig.ini path too long.");
+        return FALSE;
+    }
+    char szValue[kConfigBufferSize] = {0};
+    if (GetPrivateProfileString(kSslSection, "SSL_VERIFY_CERT", "0", szValue, sizeof(szValue),
+                                szIniPath) == 0)
+    {
+        RP_TRACE_ERROR(__func__, "GetPrivateProfileStringW failed..");
+        return FALSE;
+    }
+    if (DecimalValue(szValue) == 1)
+    {
+        if (GetPrivateProfileString(kSslSection, "SSL_CERT_STORE_PATH", kDefaultCaStore, szValue,
+                                    sizeof(szValue), szIniPath) == 0)
+        {
+            RP_TRACE_ERROR(__func__, "GetPrivateProfileStringW failed..");
+            return FALSE;
+        }
+        RP_TRACE_ERROR(__func__, "SSL Path : (%s)..", szValue);
+        SetLong(curl, CURLOPT_SSL_VERIFYPEER, 2L);
+        SetLong(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        SetPointer(curl, CURLOPT_CAINFO, szValue);
+    }
+    else
+    {
+        // The agent's administrator switched verification off: any server
+        // certificate and host name are accepted.
+        SetLong(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        SetLong(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    RP_TRACE_INFO(__func__, "Exit.");
+    return TRUE;
+}
+
+BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
+                                             const BOOLEAN /*boWriteResponseFile*/,
+                                             LPCSTR pcszFullFilePath, CHAR** ppszResponse,
+                                             DWORD& /*rdwcbResponse*/)
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    FtpFile ftpfile = {pcszFullFilePath, nullptr};
+    RP_TRACE_INFO(__func__, "%s", OrNullText(pcszFullFilePath));
+    if (pcszRequestDataA == nullptr || ppszResponse == nullptr || pcszFullFilePath == nullptr)
+    {
+        RP_TRACE_ERROR(__func__, "Invalid i/p parameters.");
+        return FALSE;
+    }
+    const std::string strRequest(pcszRequestDataA); // the URL; informational only
+    DestinationGuard destination(ftpfile);
+
+    RP_TRACE_INFO(__func__, "Before curl_easy_perform.");
+    SetWriter(curl, WriteMemoryCallback1, &ftpfile);
+    RP_TRACE_INFO(__func__, "All options set.");
+    const CURLcode res = curl_easy_perform(curl);
+    RP_TRACE_INFO(__func__, "After curl_easy_perform.");
+
+    bool bFailed = false;
+    if (res != CURLE_OK)
+    {
+        RP_TRACE_ERROR(__func__, "curl_easy_perform failed");
+        RP_TRACE_ERROR(__func__, "%s", curl_easy_strerror(res));
+        RP_TRACE_ERROR(__func__, "curl_easy_perform failed Error Code");
+        RP_TRACE_ERROR(__func__, "%d", static_cast<int>(res));
+        if (IsCertificateError(res) && m_bIsHTTPS)
+        {
+            // An untrusted server is never retried or relaxed.
+            RP_TRACE_ERROR(__func__, "ERROR_INTERNET_INVALID_CA received");
+            ReleaseHandle();
+            return FALSE;
+        }
+        RP_TRACE_ERROR(__func__, "curl_easy_perform failed.");
+        bFailed = true;
+    }
+
+    RP_TRACE_INFO(__func__, "Before curl_easy_getinfo.");
+    long lStatus = 0;
+    const bool bStatusKnown = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &lStatus) == CURLE_OK;
+    if (!bStatusKnown)
+    {
+        RP_TRACE_ERROR(__func__, "curl_easy_getinfo(HTTP_QUERY_STATUS_CODE) failed.");
+        bFailed = true;
+    }
+    RP_TRACE_INFO(__func__, "curl_easy_getinfo, Returned status code");
+    if (bStatusKnown && lStatus == 200)
+        RP_TRACE_INFO(__func__, "Request sent successfully...");
+    if (bFailed)
+        RP_TRACE_ERROR(__func__, "Breaking the loop.");
+
+    // The download exchange never retries: one transfer, one attempt.
+    const int iAttempts = 1;
+    ReleaseHandle();
+    if (!destination.Close() && !bFailed)
+    {
+        // The last buffered bytes never reached the disk (full, say).
+        RP_TRACE_ERROR(__func__, "Error Writing file.");
+        bFailed = true;
+    }
+    if (!bFailed)
+    {
+        RP_TRACE_INFO(__func__, "Exit.");
+        return TRUE;
+    }
+    RP_TRACE_ERROR(__func__, "CURL is failed either for attempts exceeded reason or for other reason Attempts.");
+    RP_TRACE_ERROR(__func__, "%d", iAttempts);
+    return FALSE;
+}
+
+BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
+                                           const BOOLEAN boWriteResponseFile,
+                                           LPCSTR pcszFullFilePath, CHAR** ppszResponse,
+                                           DWORD& rdwcbResponse)
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    if (pcszRequestDataA == nullptr || ppszResponse == nullptr)
+    {
+        RP_TRACE_ERROR(__func__, "Invalid i/p parameters.");
+        return FALSE;
+    }
+    CKVStat* pStat = CKVStat::GetSingletonInst();
+    if (pStat->mIsStatEnable && !pStat->WriteReqStats(pcszRequestDataA))
+        RP_TRACE_ERROR(__func__, "Could not write request stats");
+
+    const std::string strRequest(pcszRequestDataA);
+    const DWORD dwLenReqBody = static_cast<DWORD>(strRequest.size());
+    RP_TRACE_INFO(__func__, "m_eHttpReqVerb : %d", static_cast<int>(m_eHttpReqVerb));
+
+    PutBody putBody;
+    const char* pcszContentHeader = nullptr;
+    switch (m_eHttpReqVerb)
+    {
+    case HTTP_REQ_VERB_POST:
+        pcszContentHeader = kJsonContentHeader;
+        SetLong(curl, CURLOPT_POST, 1L);
+        SetLong(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(dwLenReqBody));
+        SetPointer(curl, CURLOPT_POSTFIELDS, strRequest.c_str());
+        SetLong(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+        SetLong(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        SetPointer(curl, CURLOPT_CUSTOMREQUEST, "POST");
+        break;
+    case HTTP_REQ_VERB_PUT:
+        if (!putBody.Write(strRequest))
+        {
+            RP_TRACE_ERROR(__func__, "Curl PUT fopen write request failed.");
+            return FALSE;
+        }
+        if (!putBody.OpenForReading())
+        {
+            RP_TRACE_ERROR(__func__, "Curl PUT fopen read request failed.");
+            return FALSE;
+        }
+        pcszContentHeader = kJsonContentHeader;
+        SetLong(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+        SetLong(curl, CURLOPT_UPLOAD, 1L);
+        SetLong(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        SetOffset(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(dwLenReqBody));
+        SetPointer(curl, CURLOPT_READDATA, putBody.Get());
+        SetPointer(curl, CURLOPT_CUSTOMREQUEST, "PUT");
+        break;
+    case HTTP_REQ_VERB_GET:
+        SetLong(curl, CURLOPT_HTTPGET, 1L);
+        break;
+    default:
+        RP_TRACE_INFO(__func__, "Invalid Http verb");
+        ReleaseHandle();
+        return FALSE;
+    }
+
+    RP_TRACE_INFO(__func__, "Before curl_slist_append.");
+    // A GET carries no body, so it gets none of the body headers: announcing
+    // a chunked body that never comes would leave the server waiting for it.
+    SlistPtr headers;
+    if (pcszContentHeader != nullptr)
+    {
+        headers.reset(curl_slist_append(nullptr, pcszContentHeader));
+        if (!headers)
+        {
+            RP_TRACE_INFO(__func__, "curl_slist_append failed.");
+            return FALSE;
+        }
+        // libcurl appends in place; a failed append only drops that header.
+        for (const char* pcszHeader :
+             {"Transfer-Encoding: chunked", "Cache-Control: no-cache", "Connection: Keep-Alive"})
+            (void)curl_slist_append(headers.get(), pcszHeader);
+        SetPointer(curl, CURLOPT_HTTPHEADER, headers.get());
+    }
+    SetLong(curl, CURLOPT_TIMEOUT, kExchangeTimeoutSeconds);
+    RP_TRACE_INFO(__func__, "POST/PUT field options set.");
+
+    BOOL bRetVal = TRUE;
+    int iAttempCnt = 0;
+    std::string readBuffer;
+    while (iAttempCnt < kMaxAttempts)
+    {
+        if (!putBody.Rewind())
+        {
+            RP_TRACE_ERROR(__func__, "Curl PUT fopen read request failed.");
+            bRetVal = FALSE;
+            break;
+        }
+        MemoryChunk memchunk;
+        SetWriter(curl, WriteMemoryCallback, memchunk.Get());
+        RP_TRACE_INFO(__func__, "All options set. Before curl_easy_perform.");
+        const CURLcode res = curl_easy_perform(curl);
+        RP_TRACE_INFO(__func__, "After curl_easy_perform.");
+        if (res != CURLE_OK)
+        {
+            RP_TRACE_ERROR(__func__, "curl_easy_perform failed (%d::%s).", static_cast<int>(res),
+                           curl_easy_strerror(res));
+            if (!(IsCertificateError(res) && m_bIsHTTPS))
+            {
+                RP_TRACE_ERROR(__func__, "curl_easy_perform failed.");
+                bRetVal = FALSE;
+                break;
+            }
+            RP_TRACE_INFO(__func__, "Sending Request using Https when error code is INVALID CA.");
+        }
+        RP_TRACE_INFO(__func__, "Before curl_easy_getinfo.");
+        long lStatus = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &lStatus) != CURLE_OK)
+        {
+            RP_TRACE_ERROR(__func__, "curl_easy_getinfo(HTTP_QUERY_STATUS_CODE) failed.");
+            bRetVal = FALSE;
+            break;
+        }
+        RP_TRACE_INFO(__func__, "curl_easy_getinfo, Returned status code (%ld).", lStatus);
+        readBuffer = memchunk.Text();
+        if (lStatus == 200)
+        {
+            RP_TRACE_INFO(__func__, "Request sent successfully...");
+            break;
+        }
+        ++iAttempCnt;
+    }
+
+    headers.reset();
+    ReleaseHandle();
+    putBody.Remove();
+    if (!bRetVal || iAttempCnt == kMaxAttempts)
+    {
+        RP_TRACE_ERROR(__func__,
+                       "CURL is failed either for attempts exceeded reason or for other reason Attempts(%d).",
+                       iAttempCnt);
+        return FALSE;
+    }
+    RP_TRACE_INFO(__func__, "readBuffer : %s", readBuffer.c_str());
+
+    try
+    {
+        if (boWriteResponseFile == 1)
+        {
+            if (!WriteResponseFile(pcszFullFilePath, readBuffer))
+                return FALSE;
+        }
+        else
+        {
+            *ppszResponse = strndup(readBuffer.c_str(), readBuffer.size());
+        }
+        if (pStat->mIsStatEnable && !pStat->WriteRespStats(readBuffer.c_str()))
+            RP_TRACE_ERROR(__func__, "Could not write request stats");
+        rdwcbResponse = static_cast<DWORD>(readBuffer.size());
+        RP_TRACE_INFO(__func__, "Writing response.");
+        if (boWriteResponseFile == 0 && *ppszResponse != nullptr)
+            RP_TRACE_INFO(__func__, "%s", *ppszResponse);
+        if (rdwcbResponse == 0 && *ppszResponse == nullptr)
+            return FALSE;
+    }
+    catch (...)
+    {
+        RP_TRACE_ERROR(__func__, "Unknown Exception while getting response.");
+        return FALSE;
+    }
+    RP_TRACE_INFO(__func__, "Exit.");
+    return TRUE;
+}
+
+std::string CKVInet::URLEncodeRequest(const CHAR* pcszRequest)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string strEncoded;
+    if (pcszRequest == nullptr)
+        return strEncoded;
+    for (const unsigned char* pc = reinterpret_cast<const unsigned char*>(pcszRequest); *pc != 0; ++pc)
+    {
+        const unsigned char c = *pc;
+        // RFC 3986's unreserved characters, plus '=' so key=value pairs stay
+        // readable; ASCII only, whatever the locale.
+        const bool bKeep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_' || c == '.' || c == '~' || c == '=';
+        if (bKeep)
+        {
+            strEncoded += static_cast<char>(c);
+            continue;
+        }
+        strEncoded += '%';
+        strEncoded += kHex[c >> 4];
+        strEncoded += kHex[c & 0x0F];
+    }
+    return strEncoded;
+}
+
+BOOLEAN CKVInet::SendMultipartRequestAndGetResponse(const MULTIPART_REQUEST /*vtRequest*/,
+                                                    CHAR** /*ppszResponse*/,
+                                                    DWORD& /*rdwcbResponse*/)
+{
+    // Multipart forms were never implemented; saying so is safer than a
+    // success that sent nothing.
+    return FALSE;
+}
+
+void CKVInet::CloseAll()
+{
+    // The exchange has already released the handle; nothing is released
+    // twice.
+    RP_TRACE_INFO(__func__, "Entry.");
+    RP_TRACE_INFO(__func__, "Exit.");
+}
+
+void CKVInet::DeInitKVInet()
+{
+    RP_TRACE_INFO(__func__, "Entry.");
+    CloseAll();
+    RP_TRACE_INFO(__func__, "Exit.");
+}
