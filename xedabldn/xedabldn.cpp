@@ -1,6 +1,15 @@
+// The driver: one request from the command line, one update flow, exit 0.
 #include "xedabldn.h"
 
+#include <strings.h>
+
+#include <cstring>
+
+#include "commondefs.h"
+#include "inifun.h"
 #include "log.h"
+#include "xedamisc.h"
+#include "xedasvpk.h"
 
 const char* const g_szRPLogFileName__ = "/var/log/xedabldn.log";
 const char* const g_szRPBackupFileName__ = "/var/log/xedabldn.bak";
@@ -8,9 +17,119 @@ const DWORD g_dwRPLogFileSize__ = 5242880;
 const char* const g_szRPAppName__ = "xedabldn";
 const DWORD g_dwRPCurrentTraceLevel__ = RP_TRACE_LEVEL_ERROR | RP_TRACE_LEVEL_INFO;
 
-int XedabldnMain(int /*argc*/, char* /*argv*/[])
+namespace
 {
-    // Placeholder until the update flows land.
-    RP_TRACE_INFO("main", "Entry");
+const char kLabel[] = "main";
+
+enum enumCA_UPGRADE_TYPE
+{
+    CA_UPGRADE_TYPE_UNDEFINED = 0,
+    CA_UPGRADE_TYPE_MINOR = 1,
+    CA_UPGRADE_TYPE_MAJOR = 2,
+};
+
+// URL1, URL2, switch, module directory.
+const int kArgumentCount = 4;
+
+// Every argument must fit a 260-byte buffer with its terminator; the flows
+// then extend the buffers in place and refuse what would not fit.
+bool ArgumentsFit(char* argv[])
+{
+    for (int iPosition = 1; iPosition <= kArgumentCount; ++iPosition)
+    {
+        if (strnlen(argv[iPosition], MAX_PATH) >= MAX_PATH)
+        {
+            RP_TRACE_ERROR(kLabel, "Argument %d longer than 259 characters", iPosition);
+            return false;
+        }
+    }
+    return true;
+}
+
+int RequestKind(const char* pcszSwitch)
+{
+    if (strcasecmp(pcszSwitch, "-CASP") == 0)
+    {
+        RP_TRACE_INFO(kLabel, "Service Pack installation Request -CASP");
+        return 1;
+    }
+    if (strcasecmp(pcszSwitch, "-CAUPG") == 0)
+    {
+        RP_TRACE_INFO(kLabel, "Minor/Major Upgrade installation Request -CAUPG");
+        return 2;
+    }
+    return 0;
+}
+
+// FALSE when the configuration directory cannot be had, or holds no room
+// for the file name.
+BOOLEAN GetUpgradeIniPath(char (&szIniFile)[MAX_PATH])
+{
+    return GetClientAgentConfigDir(szIniFile, MAX_PATH) && AppendBounded(szIniFile, "clntdata.ini");
+}
+
+// Returns false when main is to end without its "Exit" trace.
+bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwError)
+{
+    RP_TRACE_INFO(kLabel, "Upgrade installation start point");
+    char szIniFile[MAX_PATH] = {0};
+    if (!GetUpgradeIniPath(szIniFile))
+        return false;
+    const int iType = GetPrivateProfileInt("DATA_FOR_UPGRADE", "type", 0, szIniFile, pdwError);
+    if (iType == CA_UPGRADE_TYPE_MAJOR)
+    {
+        if (!InstallMajorUPG(pszURL1, pszURL2, pszModulePath, 2, pdwError))
+        {
+            RP_TRACE_INFO(kLabel, "Major Upgrade installation failed");
+            return false;
+        }
+    }
+    else if (iType == CA_UPGRADE_TYPE_MINOR)
+    {
+        if (!InstallMinUPG(pszURL1, pszURL2, pszModulePath, 2, pdwError))
+        {
+            RP_TRACE_INFO(kLabel, "Minor Upgrade installation failed");
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+int XedabldnMain(int argc, char* argv[])
+{
+    RP_TRACE_INFO(kLabel, "Entry");
+    char szURL1[MAX_PATH] = {0};
+    char szURL2[MAX_PATH] = {0};
+    char szModulePath[MAX_PATH] = {0};
+    DWORD dwError = 0; // the flows' code; only their traces report it
+
+    if (argc <= kArgumentCount || argv == nullptr)
+    {
+        RP_TRACE_ERROR(kLabel, "Invalid arguments less than 3");
+        return 0;
+    }
+    if (!ArgumentsFit(argv))
+        return 0;
+    (void)CopyBounded(szURL1, argv[1]); // lengths checked above
+    (void)CopyBounded(szURL2, argv[2]);
+    (void)CopyBounded(szModulePath, argv[4]);
+
+    const int iInstallACSP = RequestKind(argv[3]);
+    if (iInstallACSP == 1)
+    {
+        RP_TRACE_INFO(kLabel, "In Service pack installation start point");
+        if (!InstallXEDASP(szURL1, szURL2, szModulePath, iInstallACSP, &dwError))
+        {
+            RP_TRACE_INFO(kLabel, "Service Pack installation failed");
+            return 0;
+        }
+    }
+    else if (iInstallACSP == 2)
+    {
+        if (!RunUpgrade(szURL1, szURL2, szModulePath, &dwError))
+            return 0;
+    }
+    RP_TRACE_INFO(kLabel, "Exit");
     return 0;
 }
