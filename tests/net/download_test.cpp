@@ -133,6 +133,26 @@ TEST_F(DownloadFileTest, DirectSuccessNeverOpensTheOptionsFile)
     EXPECT_EQ(0u, CountTrace("INFO", "Before calling ReadProxySettings."));
 }
 
+TEST_F(DownloadFileTest, DownloadReplacesAnOlderLongerFile)
+{
+    ASSERT_TRUE(netfx::WriteFile(kDest, std::string(4096, 'o')));
+    EXPECT_EQ(TRUE, Download(netfx::HttpUrl("pkg.bin")));
+    EXPECT_EQ(kPayload, DestContent());
+}
+
+TEST_F(DownloadFileTest, SecondAttemptReplacesWhatAFailedFirstAttemptWrote)
+{
+    ASSERT_TRUE(netfx::StartScripted(
+        R"({"/pkg": [{"status": 200, "body": "partial first body", "content_length": 4000},
+                     {"status": 200, "body": "whole"}]})"));
+    netfx::KvinetOpt opt = ProxyOptions(0, 9, false);
+    opt.iUseProxy = 0;
+    ASSERT_TRUE(netfx::WriteKvinetOpt(opt));
+    EXPECT_EQ(TRUE, Download(netfx::ScriptedUrl("pkg")));
+    EXPECT_EQ("whole", DestContent());
+    EXPECT_EQ(1u, CountTrace("ERROR", "18"));
+}
+
 TEST_F(DownloadFileTest, FallbackOpensTheOptionsFile)
 {
     // The positive control of the test above: the watch does see an open.
