@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "commondefs.h"
 #include "inifun.h"
@@ -29,26 +30,15 @@ const int kMaxAttempts = 10;
 const size_t kConfigBufferSize = 1024;
 const long kDownloadBufferSize = 512L * 1024L;
 
-// Typed setters: every long option really travels as a long, and a refused
-// option is traced instead of silently leaving libcurl's default in place.
-void SetLong(CURL* curl, CURLoption eOption, long lValue)
+// Typed setter: each option travels exactly as the type libcurl reads for
+// it (long, pointer or curl_off_t, never an int), and a refused option is
+// traced instead of silently leaving libcurl's default in place.
+template <typename T>
+void SetOpt(CURL* curl, CURLoption eOption, T value)
 {
-    const CURLcode res = curl_easy_setopt(curl, eOption, lValue);
-    if (res != CURLE_OK)
-        RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
-                       static_cast<int>(res), curl_easy_strerror(res));
-}
-
-void SetPointer(CURL* curl, CURLoption eOption, const void* pValue)
-{
-    const CURLcode res = curl_easy_setopt(curl, eOption, pValue);
-    if (res != CURLE_OK)
-        RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
-                       static_cast<int>(res), curl_easy_strerror(res));
-}
-
-void SetOffset(CURL* curl, CURLoption eOption, curl_off_t value)
-{
+    static_assert(std::is_same<T, long>::value || std::is_same<T, curl_off_t>::value ||
+                      std::is_pointer<T>::value,
+                  "libcurl reads long, curl_off_t or pointer option values");
     const CURLcode res = curl_easy_setopt(curl, eOption, value);
     if (res != CURLE_OK)
         RP_TRACE_ERROR("curl_easy_setopt", "option %d refused (%d::%s).", static_cast<int>(eOption),
@@ -60,9 +50,8 @@ typedef size_t (*WriterFunction)(void*, size_t, size_t, void*);
 
 void SetWriter(CURL* curl, WriterFunction pfnWriter, void* pvTarget)
 {
-    if (curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, pfnWriter) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, pvTarget) != CURLE_OK)
-        RP_TRACE_ERROR("curl_easy_setopt", "%s", "write callback refused.");
+    SetOpt(curl, CURLOPT_WRITEFUNCTION, pfnWriter);
+    SetOpt(curl, CURLOPT_WRITEDATA, pvTarget);
 }
 
 long ProxyTypeFor(SHORT connectionType)
@@ -307,7 +296,7 @@ BOOLEAN CKVInet::OpenHandle(const char* pcszLabel, LPCSTR pcszServerA, HTTP_REQ_
     // Every transfer is treated as HTTPS: the certificate policy applies
     // whatever the scheme, and is harmless for plain HTTP.
     m_bIsHTTPS = TRUE;
-    SetPointer(curl, CURLOPT_URL, pcszServerA);
+    SetOpt(curl, CURLOPT_URL, pcszServerA);
     return TRUE;
 }
 
@@ -319,12 +308,12 @@ void CKVInet::ApplyProxy(LPCSTR pcszProxyServerA, DWORD proxy_port, LPCSTR pcszU
     {
         // "Directly" must mean directly: without this libcurl would take a
         // proxy from http_proxy/all_proxy in the agent's environment.
-        SetPointer(curl, CURLOPT_PROXY, "");
+        SetOpt(curl, CURLOPT_PROXY, "");
         return;
     }
-    SetPointer(curl, CURLOPT_PROXY, OrEmpty(pcszProxyServerA));
-    SetLong(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy_port));
-    SetLong(curl, CURLOPT_PROXYTYPE, ProxyTypeFor(connectionType));
+    SetOpt(curl, CURLOPT_PROXY, OrEmpty(pcszProxyServerA));
+    SetOpt(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy_port));
+    SetOpt(curl, CURLOPT_PROXYTYPE, ProxyTypeFor(connectionType));
     if (useAuthentication != 1)
         return;
     char szUserPwd[kConfigBufferSize] = {0};
@@ -334,8 +323,8 @@ void CKVInet::ApplyProxy(LPCSTR pcszProxyServerA, DWORD proxy_port, LPCSTR pcszU
         RP_TRACE_ERROR("SPInitKVInet", "Proxy credentials too long.");
         return;
     }
-    SetLong(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
-    SetPointer(curl, CURLOPT_PROXYUSERPWD, szUserPwd);
+    SetOpt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+    SetOpt(curl, CURLOPT_PROXYUSERPWD, szUserPwd);
 }
 
 BOOLEAN CKVInet::InitKVInet(LPCSTR pcszServerA, LPCSTR /*pcszProxyServerA*/, DWORD /*proxy_port*/,
@@ -400,16 +389,16 @@ BOOLEAN CKVInet::SetOptions()
             return FALSE;
         }
         RP_TRACE_ERROR(__func__, "SSL Path : (%s)..", szValue);
-        SetLong(curl, CURLOPT_SSL_VERIFYPEER, 2L);
-        SetLong(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-        SetPointer(curl, CURLOPT_CAINFO, szValue);
+        SetOpt(curl, CURLOPT_SSL_VERIFYPEER, 2L);
+        SetOpt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        SetOpt(curl, CURLOPT_CAINFO, szValue);
     }
     else
     {
         // The agent's administrator switched verification off: any server
         // certificate and host name are accepted.
-        SetLong(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-        SetLong(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        SetOpt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        SetOpt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     }
     RP_TRACE_INFO(__func__, "Exit.");
     return TRUE;
@@ -436,7 +425,7 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     // Packages run to hundreds of MiB; libcurl's 16 KiB default receive
     // buffer costs a poll and a recv per 16 KiB. This changes only the
     // chunk size, never what is fetched.
-    SetLong(curl, CURLOPT_BUFFERSIZE, kDownloadBufferSize);
+    SetOpt(curl, CURLOPT_BUFFERSIZE, kDownloadBufferSize);
     RP_TRACE_INFO(__func__, "All options set.");
     const CURLcode res = curl_easy_perform(curl);
     RP_TRACE_INFO(__func__, "After curl_easy_perform.");
@@ -517,12 +506,12 @@ BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     {
     case HTTP_REQ_VERB_POST:
         pcszContentHeader = kJsonContentHeader;
-        SetLong(curl, CURLOPT_POST, 1L);
-        SetLong(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(dwLenReqBody));
-        SetPointer(curl, CURLOPT_POSTFIELDS, strRequest.c_str());
-        SetLong(curl, CURLOPT_TCP_KEEPALIVE, 1L);
-        SetLong(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        SetPointer(curl, CURLOPT_CUSTOMREQUEST, "POST");
+        SetOpt(curl, CURLOPT_POST, 1L);
+        SetOpt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(dwLenReqBody));
+        SetOpt(curl, CURLOPT_POSTFIELDS, strRequest.c_str());
+        SetOpt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+        SetOpt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        SetOpt(curl, CURLOPT_CUSTOMREQUEST, "POST");
         break;
     case HTTP_REQ_VERB_PUT:
         if (!putBody.Write(strRequest))
@@ -536,15 +525,15 @@ BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
             return FALSE;
         }
         pcszContentHeader = kJsonContentHeader;
-        SetLong(curl, CURLOPT_TCP_KEEPALIVE, 1L);
-        SetLong(curl, CURLOPT_UPLOAD, 1L);
-        SetLong(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        SetOffset(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(dwLenReqBody));
-        SetPointer(curl, CURLOPT_READDATA, putBody.Get());
-        SetPointer(curl, CURLOPT_CUSTOMREQUEST, "PUT");
+        SetOpt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+        SetOpt(curl, CURLOPT_UPLOAD, 1L);
+        SetOpt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        SetOpt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(dwLenReqBody));
+        SetOpt(curl, CURLOPT_READDATA, putBody.Get());
+        SetOpt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
         break;
     case HTTP_REQ_VERB_GET:
-        SetLong(curl, CURLOPT_HTTPGET, 1L);
+        SetOpt(curl, CURLOPT_HTTPGET, 1L);
         break;
     default:
         RP_TRACE_INFO(__func__, "Invalid Http verb");
@@ -568,9 +557,9 @@ BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         for (const char* pcszHeader :
              {"Transfer-Encoding: chunked", "Cache-Control: no-cache", "Connection: Keep-Alive"})
             (void)curl_slist_append(headers.get(), pcszHeader);
-        SetPointer(curl, CURLOPT_HTTPHEADER, headers.get());
+        SetOpt(curl, CURLOPT_HTTPHEADER, headers.get());
     }
-    SetLong(curl, CURLOPT_TIMEOUT, kExchangeTimeoutSeconds);
+    SetOpt(curl, CURLOPT_TIMEOUT, kExchangeTimeoutSeconds);
     RP_TRACE_INFO(__func__, "POST/PUT field options set.");
 
     BOOL bRetVal = TRUE;

@@ -43,6 +43,21 @@ struct FileCloser
 typedef std::unique_ptr<FILE, FileCloser> FilePtr;
 
 std::string CsvPath() { return std::string(kStatDir) + kCsvFile; }
+
+// Opens a statistics file; a failure is logged under the caller's name.
+FilePtr OpenForWriting(const std::string& strPath, const char* pcszMode, const char* pcszLabel)
+{
+    FilePtr fp(std::fopen(strPath.c_str(), pcszMode));
+    if (!fp)
+    {
+        // The fixed paths always fit the event log's 100-character message.
+        char szMessage[100];
+        std::snprintf(szMessage, sizeof(szMessage), "could not open file %s for writing.",
+                      strPath.c_str());
+        WriteToLogExA(EVT_FAILURE, g_szAppName__, pcszLabel, kSourceName, __LINE__, szMessage);
+    }
+    return fp;
+}
 } // namespace
 
 // The two recording directions differ only in these constants.
@@ -180,15 +195,9 @@ bool CKVStat::WriteToFile(const char* Buffer, const char* szFileName, const std:
     try
     {
         const std::string strPath = std::string(kStatDir) + szFileName + "_" + szTimeStamp;
-        FilePtr fp(std::fopen(strPath.c_str(), "w"));
+        FilePtr fp = OpenForWriting(strPath, "w", __func__);
         if (!fp)
-        {
-            char szMessage[100];
-            std::snprintf(szMessage, sizeof(szMessage), "could not open file %s for writing.",
-                          strPath.c_str());
-            KVSTAT_LOG(EVT_FAILURE, szMessage);
             return false;
-        }
         return std::fprintf(fp.get(), "%s\nSize in bytes :%zu\n", Buffer, szBytes) > 0 &&
                std::fclose(fp.release()) == 0;
     }
@@ -205,15 +214,9 @@ bool CKVStat::WriteStatInCSV(const std::string& szTimeStamp, std::size_t szBytes
     try
     {
         const std::string strPath = CsvPath();
-        FilePtr fp(std::fopen(strPath.c_str(), "a"));
+        FilePtr fp = OpenForWriting(strPath, "a", __func__);
         if (!fp)
-        {
-            char szMessage[100];
-            std::snprintf(szMessage, sizeof(szMessage), "could not open file %s for writing.",
-                          strPath.c_str());
-            KVSTAT_LOG(EVT_FAILURE, szMessage);
             return false;
-        }
         // A request row fills the OUT column, a response row the IN column.
         const char* const pcszSeparator =
             (szDir != nullptr && std::strstr(szDir, "OUT") != nullptr) ? "," : ",,";

@@ -34,7 +34,7 @@ struct Outcome
 
 // One Init and one exchange, response in memory (mode != 1) or in the file.
 Outcome Exchange(const std::string& strUrl, HTTP_REQ_VERB eVerb, BOOLEAN boWriteResponseFile = 0,
-                 const std::string& strRequest = kRequest)
+                 const std::string& strResponseFile = kResponseFile)
 {
     static char s_cSentinel = 0;
     Outcome outcome;
@@ -42,8 +42,8 @@ Outcome Exchange(const std::string& strUrl, HTTP_REQ_VERB eVerb, BOOLEAN boWrite
     EXPECT_EQ(TRUE, inet.InitKVInet(strUrl.c_str(), nullptr, 0, nullptr, nullptr, eVerb));
     CHAR* pszResponse = &s_cSentinel;
     DWORD dwcb = 12345;
-    outcome.bResult = inet.SendRequestAndGetResponse(strRequest.c_str(), boWriteResponseFile,
-                                                     kResponseFile.c_str(), &pszResponse, dwcb);
+    outcome.bResult = inet.SendRequestAndGetResponse(kRequest.c_str(), boWriteResponseFile,
+                                                     strResponseFile.c_str(), &pszResponse, dwcb);
     outcome.bResponseTouched = pszResponse != &s_cSentinel;
     if (outcome.bResponseTouched)
         outcome.response.reset(pszResponse);
@@ -277,12 +277,7 @@ TEST_F(ExchangeTest, MissingArgumentsAreRefusedBeforeAnyTransfer)
 TEST_F(ExchangeTest, UnusableResponseFileFailsTheDelivery)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "ok"}]})"));
-    CKVInet inet;
-    ASSERT_EQ(TRUE, inet.InitKVInet(netfx::ScriptedUrl("api").c_str(), nullptr, 0, nullptr, nullptr,
-                                    HTTP_REQ_VERB_POST));
-    CHAR* pszResponse = nullptr;
-    DWORD dwcb = 0;
-    EXPECT_EQ(FALSE, inet.SendRequestAndGetResponse("x", 1, "/var/tmp/missing-dir/out", &pszResponse, dwcb));
+    EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1, "/var/tmp/missing-dir/out").bResult);
     EXPECT_EQ(1u, CountTrace("ERROR", "Error opening file."));
 }
 
