@@ -128,10 +128,7 @@ TEST_F(DriverTest, UnknownSwitchRunsNoFlow)
 TEST_F(DriverTest, UpgradeTypeChoosesTheFlow)
 {
     // A pidof that finds cron, so the major flow reaches its download.
-    ASSERT_EQ(0, std::system("mkdir -p /tmp/shims && printf '#!/bin/sh\\nexit 0\\n' > /tmp/shims/pidof"
-                             " && chmod 755 /tmp/shims/pidof"));
-    const char* pcszPath = std::getenv("PATH");
-    ASSERT_EQ(0, setenv("PATH", (std::string("/tmp/shims:") + (pcszPath ? pcszPath : "")).c_str(), 1));
+    ASSERT_TRUE(insttest::ShimTool("pidof", 0));
     const struct
     {
         const char* pcszType; // null: no clntdata.ini; "-": no configuration directory

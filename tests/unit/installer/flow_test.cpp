@@ -109,10 +109,7 @@ protected:
     {
         ASSERT_TRUE(netfx::StartNginx());
         // The major flow asks for a running cron first: a pidof that finds it.
-        ASSERT_EQ(0, Shell("mkdir -p /tmp/shims && printf '#!/bin/sh\\nexit 0\\n' > /tmp/shims/pidof"
-                           " && chmod 755 /tmp/shims/pidof"));
-        const char* pcszPath = std::getenv("PATH");
-        ASSERT_EQ(0, setenv("PATH", (std::string("/tmp/shims:") + (pcszPath ? pcszPath : "")).c_str(), 1));
+        ASSERT_TRUE(insttest::ShimTool("pidof", 0));
     }
 
     void SetUp() override { Reset(); }
@@ -355,10 +352,11 @@ TEST_F(FlowTest, MajorUpgradeWithoutCronFailsWith608BeforeAnyDownload)
 {
     const FLOW_CASE& flow = g_Flows[3];
     PublishFlow(flow, Member(flow.pcszMember));
-    ASSERT_EQ(0, Shell("printf '#!/bin/sh\\nexit 1\\n' > /tmp/shims/pidof && "
-                       "cp /tmp/shims/pidof /tmp/shims/service"));
+    ASSERT_TRUE(insttest::ShimTool("pidof", 1));
+    ASSERT_TRUE(insttest::ShimTool("service", 1));
     EXPECT_EQ(FALSE, Run(flow));
-    ASSERT_EQ(0, Shell("printf '#!/bin/sh\\nexit 0\\n' > /tmp/shims/pidof && rm /tmp/shims/service"));
+    ASSERT_TRUE(insttest::ShimTool("pidof", 0));
+    ASSERT_EQ(0, unlink("/tmp/shims/service"));
     EXPECT_EQ(608u, m_dwError);
     EXPECT_EQ(Error("InstallMajorUPG", "cron service is not running"), ReadTrace().back());
     EXPECT_TRUE(netfx::AccessLog().empty());

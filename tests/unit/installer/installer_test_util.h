@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -161,6 +162,23 @@ inline unsigned long ZlibCrcAfterFourBytes(const std::string& strPath)
     return std::stoul(Capture("/usr/bin/python3 -c 'import sys,zlib; "
                               "print(zlib.crc32(open(sys.argv[1],\"rb\").read()[4:]))' '" +
                               strPath + "'"));
+}
+
+// A fake tool in a directory put first on PATH: it exits with iStatus and
+// does nothing else. The shell commands the installer runs find it first.
+inline bool ShimTool(const std::string& strTool, int iStatus)
+{
+    const std::string strDir = "/tmp/shims";
+    const std::string strPath = strDir + "/" + strTool;
+    if ((mkdir(strDir.c_str(), 0755) != 0 && errno != EEXIST) ||
+        !WriteFile(strPath, "#!/bin/sh\nexit " + std::to_string(iStatus) + "\n") ||
+        chmod(strPath.c_str(), 0755) != 0)
+        return false;
+    const char* pcszPath = std::getenv("PATH");
+    const std::string strOld = pcszPath != nullptr ? pcszPath : "";
+    if (strOld.rfind(strDir + ":", 0) == 0)
+        return true;
+    return setenv("PATH", (strDir + ":" + strOld).c_str(), 1) == 0;
 }
 
 inline std::string SourceDir()
