@@ -2,8 +2,9 @@
 # Runs one command in a sandbox where the installer's fixed absolute paths are
 # private: new mount, PID and network namespaces; tmpfs on /tmp, /var/tmp,
 # /var/log, /run and /dev/shm; an overlay on /usr/lib whose upper layer lives
-# in the sandbox directory (so /usr/lib/Zelvano/... can be created); and
-# /etc/crontab bound to a file of the sandbox. The network namespace has only
+# in the sandbox directory (so /usr/lib/Zelvano/... can be created);
+# copy-on-write overlays on the rest of /etc and /var; and /etc/crontab bound
+# to a file of the sandbox. The network namespace has only
 # its own loopback, so servers a test starts never collide with another test's
 # and no traffic leaves the machine. Everything started inside dies with the
 # command (the PID namespace ends with it).
@@ -79,21 +80,21 @@ keep_visible=("$sb")
 [[ -n "${XEDA_BINARY_DIR:-}" ]] && keep_visible+=("$(readlink -f "$XEDA_BINARY_DIR")")
 keep_visible+=("$(pwd -P)")
 
-cover_with_tmpfs() { # mountpoint, tmpfs options
-    local mp=$1 opts=$2 hold="/mnt/xeda-hold${1//\//_}" p i=0
+# Mounts something over a directory (the mount's arguments after the
+# mountpoint), keeping visible the kept directories that lie below it.
+cover() { # mountpoint, mount arguments...
+    local mp=$1 hold="/mnt/xeda-hold${1//\//_}" p i=0
+    shift
     local -a rebind=()
     for p in "${keep_visible[@]}"; do
         if [[ "$p" == "$mp"/* ]]; then rebind+=("$p"); fi
     done
-    if [[ ${#rebind[@]} -gt 0 ]]; then
-        mkdir -p "$hold"
-        for p in "${rebind[@]}"; do
-            mkdir -p "$hold/$i"
-            mount --bind "$p" "$hold/$i"
-            i=$((i + 1))
-        done
-    fi
-    mount -t tmpfs -o "$opts" tmpfs "$mp"
+    for p in "${rebind[@]}"; do
+        mkdir -p "$hold/$i"
+        mount --bind "$p" "$hold/$i"
+        i=$((i + 1))
+    done
+    mount "$@" "$mp"
     i=0
     for p in "${rebind[@]}"; do
         mkdir -p "$p"
@@ -102,17 +103,31 @@ cover_with_tmpfs() { # mountpoint, tmpfs options
     done
 }
 
-# The holding place for rebinds must itself lie outside every covered path.
+# Copy-on-write view of a host directory: reads see the host's files, writes
+# stay in the sandbox.
+overlay() { # mountpoint, directory for the upper layer
+    mkdir -p "$2/upper" "$2/work"
+    cover "$1" -t overlay overlay -o "lowerdir=$1,upperdir=$2/upper,workdir=$2/work"
+}
+
+# The holding place for rebinds, and the upper layers of /etc and /var, lie
+# outside every covered path.
 mount -t tmpfs -o mode=0700 tmpfs /mnt
-cover_with_tmpfs /tmp "mode=1777"
-cover_with_tmpfs /var/tmp "mode=1777,size=${XEDA_SANDBOX_TMP_SIZE}"
-cover_with_tmpfs /var/log "mode=0755"
-cover_with_tmpfs /run "mode=0755"
-cover_with_tmpfs /dev/shm "mode=1777"
+# /etc and /var are not among the installer's places, but a faulty run (or a
+# package name that escapes /var/tmp) must not reach the host's either.
+overlay /etc /mnt/xeda-etc
+overlay /var /mnt/xeda-var
+cover /tmp -t tmpfs -o "mode=1777" tmpfs
+cover /var/tmp -t tmpfs -o "mode=1777,size=${XEDA_SANDBOX_TMP_SIZE}" tmpfs
+cover /var/log -t tmpfs -o "mode=0755" tmpfs
+cover /run -t tmpfs -o "mode=0755" tmpfs
+cover /dev/shm -t tmpfs -o "mode=1777" tmpfs
 mkdir -p /run/lock
 
-mount -t overlay overlay \
-    -o "lowerdir=/usr/lib,upperdir=$sb/usrlib.upper,workdir=$sb/usrlib.work" /usr/lib
+# The upper layer of /usr/lib stays in the sandbox directory, where a kept
+# sandbox (--keep) shows what a run installed under /usr/lib/Zelvano.
+cover /usr/lib -t overlay overlay \
+    -o "lowerdir=/usr/lib,upperdir=$sb/usrlib.upper,workdir=$sb/usrlib.work"
 mount --bind "$sb/crontab" /etc/crontab
 
 ip link set lo up

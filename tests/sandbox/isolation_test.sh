@@ -1,7 +1,8 @@
 #!/bin/bash
 # Proves the sandbox's isolation: a sandboxed run writes to every path the
 # installer and the tests touch (/etc/crontab, /var/log, /var/tmp, /usr/lib,
-# /tmp, /run, /dev/shm) and checks inside that the writes worked; afterwards
+# /tmp, /run, /dev/shm, and the rest of /etc and /var) and checks inside that
+# the writes worked; afterwards
 # the host's files are unchanged and none of the markers exist on the host.
 # Also checks that --tmp-size bounds /var/tmp and that the network namespace
 # has a loopback of its own.
@@ -14,7 +15,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 crontab_before=$(sha256sum /etc/crontab)
 zelvano_before=$(ls -d /usr/lib/Zelvano 2>/dev/null || true)
-marker_paths=(/var/log/$token /var/tmp/$token /usr/lib/$token /tmp/$token /run/$token /dev/shm/$token)
+marker_paths=(/var/log/$token /var/tmp/$token /usr/lib/$token /tmp/$token /run/$token /dev/shm/$token
+              /etc/$token /var/lib/$token)
 
 for p in "${marker_paths[@]}"; do
     [[ ! -e $p ]] || fail "marker $p exists before the run"
