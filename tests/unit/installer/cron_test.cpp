@@ -1,10 +1,6 @@
-// Cron scheduling: the run time of the service-pack line, the four crontab
-// commands byte for byte and through a real shell, and the cron checks
-// against PATH shims of pidof and service.
+// Cron scheduling: the service-pack line's run time, the four crontab
+// commands byte for byte, and the cron checks against PATH shims.
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -24,10 +20,8 @@ TEST(ServicePackRunTime, TwoMinutesLaterOrMinuteTwoOfTheNextHour)
     const struct
     {
         int iHour, iMinute, iRunMinute, iRunHour;
-    } cases[] = {
-        {14, 5, 7, 14}, {14, 58, 2, 15}, {14, 59, 2, 15}, {23, 58, 2, 0}, {23, 59, 2, 0},
-        {0, 0, 2, 0},   {23, 57, 59, 23}, {9, 30, 32, 9},  {22, 59, 2, 23},
-    };
+    } cases[] = {{14, 5, 7, 14}, {23, 57, 59, 23}, {14, 58, 2, 15}, {14, 59, 2, 15},
+                 {22, 59, 2, 23}, {23, 58, 2, 0},  {23, 59, 2, 0}};
     for (const auto& c : cases)
     {
         int iMinute = -1;
@@ -38,138 +32,74 @@ TEST(ServicePackRunTime, TwoMinutesLaterOrMinuteTwoOfTheNextHour)
     }
 }
 
-// The commands as the shell must receive them, and the lines they append.
-struct CRON_CASE
-{
-    enumCRON_LINE eLine;
-    const char* pcszCommand;
-    const char* pcszLine;
-};
-
-const CRON_CASE g_CronCases[] = {
-    {CRON_LINE_SERVICE_PACK,
-     R"(echo 7 14 \* \* \* root /var/tmp/kvlinxsp/kvacascr 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)",
-     "7 14 * * * root /var/tmp/kvlinxsp/kvacascr 1 NULL >> /dev/null 2>&1"},
-    {CRON_LINE_ROLLBACK,
-     R"(echo  */1\ * \* \* \* root /var/tmp/installation/rollbackCA.sh 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)",
-     "*/1 * * * * root /var/tmp/installation/rollbackCA.sh 1 NULL >> /dev/null 2>&1"},
-    {CRON_LINE_BUILD_INSTALLER,
-     R"(echo  */3\ * \* \* \* root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)",
-     "*/3 * * * * root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall 1 NULL >> /dev/null 2>&1"},
-    {CRON_LINE_UNINSTALLER,
-     R"(echo  */3\ * \* \* \* root /var/tmp/installation/kvuninstall_clagnt 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)",
-     "*/3 * * * * root /var/tmp/installation/kvuninstall_clagnt 1 NULL >> /dev/null 2>&1"},
-};
-
 TEST(CronCommand, TextsAreByteExact)
 {
-    for (const CRON_CASE& c : g_CronCases)
+    const struct
+    {
+        enumCRON_LINE eLine;
+        const char* pcszCommand;
+    } cases[] = {
+        {CRON_LINE_SERVICE_PACK,
+         R"(echo 7 14 \* \* \* root /var/tmp/kvlinxsp/kvacascr 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)"},
+        {CRON_LINE_ROLLBACK,
+         R"(echo  */1\ * \* \* \* root /var/tmp/installation/rollbackCA.sh 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)"},
+        {CRON_LINE_BUILD_INSTALLER,
+         R"(echo  */3\ * \* \* \* root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)"},
+        {CRON_LINE_UNINSTALLER,
+         R"(echo  */3\ * \* \* \* root /var/tmp/installation/kvuninstall_clagnt 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)"},
+    };
+    for (const auto& c : cases)
     {
         char szCmd[MAX_CMD_LEN];
         ASSERT_EQ(TRUE, FormatCronCommand(c.eLine, 7, 14, szCmd, sizeof(szCmd)));
         EXPECT_STREQ(c.pcszCommand, szCmd);
     }
-}
-
-TEST(CronCommand, ShellAppendsExactlyTheExpectedLine)
-{
-    // An empty working directory: the unescaped "*/3\ *" word must not glob.
-    char szDir[] = "/tmp/cwdXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(szDir));
-    ASSERT_EQ(0, chdir(szDir));
-    for (const CRON_CASE& c : g_CronCases)
-    {
-        const std::string strBefore = insttest::ReadFile("/etc/crontab");
-        char szCmd[MAX_CMD_LEN];
-        ASSERT_EQ(TRUE, FormatCronCommand(c.eLine, 7, 14, szCmd, sizeof(szCmd)));
-        ASSERT_EQ(0, std::system(szCmd));
-        const std::string strAfter = insttest::ReadFile("/etc/crontab");
-        ASSERT_EQ(strBefore, strAfter.substr(0, strBefore.size()));
-        EXPECT_EQ(std::string(c.pcszLine) + "\n", strAfter.substr(strBefore.size()));
-    }
-}
-
-TEST(CronCommand, RefusesNoLineAndABufferTooSmall)
-{
     char szCmd[MAX_CMD_LEN];
     EXPECT_EQ(FALSE, FormatCronCommand(CRON_LINE_NONE, 0, 0, szCmd, sizeof(szCmd)));
     char szSmall[40];
     EXPECT_EQ(FALSE, FormatCronCommand(CRON_LINE_ROLLBACK, 0, 0, szSmall, sizeof(szSmall)));
 }
 
-// ---- CheckCronStatus ------------------------------------------------------------------
-
-const char kShims[] = "/tmp/shims";
-const char kLabel[] = "CheckCronStatus";
-
-// Fake pidof and service: each records its call and answers with the status
-// stored for its argument in a file of the shim directory.
-const char kShimScript[] = R"SH(#!/bin/sh
-echo "$(basename "$0") $*" >> /tmp/shims/calls
-key=$(basename "$0")_$(echo "$*" | tr ' ' '_')
-[ -f "/tmp/shims/$key" ] && exit "$(cat "/tmp/shims/$key")"
-exit 1
-)SH";
-
-class CheckCronStatusTest : public ::testing::Test
+// Each shim records its call and succeeds only when a file named after the
+// call exists, e.g. /tmp/shims/ok_pidof_-x_cron.
+TEST(CheckCronStatus, StopsAtTheFirstDaemonFoundOrStarted)
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(0, std::system("rm -rf /tmp/shims && mkdir -p /tmp/shims"));
-        for (const char* pcszTool : {"pidof", "service"})
-        {
-            const std::string strPath = std::string(kShims) + "/" + pcszTool;
-            ASSERT_TRUE(insttest::WriteFile(strPath, kShimScript));
-            ASSERT_EQ(0, chmod(strPath.c_str(), 0755));
-        }
-        const char* pcszPath = std::getenv("PATH");
-        ASSERT_EQ(0, setenv("PATH", (std::string(kShims) + ":" + (pcszPath ? pcszPath : "")).c_str(), 1));
-        insttest::ClearTrace();
-    }
-
-    static void Answer(const std::string& strKey, int iStatus)
-    {
-        ASSERT_TRUE(insttest::WriteFile(std::string(kShims) + "/" + strKey, std::to_string(iStatus)));
-    }
-};
-
-TEST_F(CheckCronStatusTest, StopsAtTheFirstDaemonFoundOrStarted)
-{
+    const char kBody[] = "echo \"${0##*/} $*\" >> /tmp/shims/calls\n"
+                         "[ -f \"/tmp/shims/ok_${0##*/}_$(echo \"$*\" | tr ' ' _)\" ]";
+    ASSERT_TRUE(insttest::ShimTool("pidof", kBody));
+    ASSERT_TRUE(insttest::ShimTool("service", kBody));
+    const char kLabel[] = "CheckCronStatus";
     const std::vector<std::string> vAll = {"pidof -x cron", "service cron start", "pidof -x crond",
                                            "service crond start"};
     const struct
     {
-        const char* pcszName;
-        std::vector<std::string> vSucceeding; // shim keys answering 0
+        const char* pcszSucceeding; // the call that succeeds, or none
         int iResult;
         std::size_t nCalls;
-        std::vector<TraceLine> vTrace;
+        std::vector<TraceLine> vTrace; // after "Entry"
     } cases[] = {
-        {"cron running", {"pidof_-x_cron"}, 1, 1,
-         {Info(kLabel, "Entry"), Info(kLabel, "cron already running")}},
-        {"cron startable", {"service_cron_start"}, 1, 2,
-         {Info(kLabel, "Entry"), Info(kLabel, "cron started successfully")}},
-        {"crond running", {"pidof_-x_crond"}, 1, 3,
-         {Info(kLabel, "Entry"), Error(kLabel, "failed to start cron"),
-          Info(kLabel, "crond already running")}},
-        {"crond only, stopped", {"service_crond_start"}, 1, 4,
-         {Info(kLabel, "Entry"), Error(kLabel, "failed to start cron"),
-          Info(kLabel, "crond started successfully")}},
-        {"no cron at all", {}, 0, 4,
-         {Info(kLabel, "Entry"), Error(kLabel, "failed to start cron"),
-          Error(kLabel, "failed to start crond "), Info(kLabel, "Exit")}},
+        {"pidof_-x_cron", 1, 1, {Info(kLabel, "cron already running")}},
+        {"service_cron_start", 1, 2, {Info(kLabel, "cron started successfully")}},
+        {"pidof_-x_crond", 1, 3, {Error(kLabel, "failed to start cron"), Info(kLabel, "crond already running")}},
+        {"service_crond_start", 1, 4,
+         {Error(kLabel, "failed to start cron"), Info(kLabel, "crond started successfully")}},
+        {nullptr, 0, 4,
+         {Error(kLabel, "failed to start cron"), Error(kLabel, "failed to start crond "), Info(kLabel, "Exit")}},
     };
     for (const auto& c : cases)
     {
-        ASSERT_EQ(0, std::system("rm -f /tmp/shims/calls /tmp/shims/*_*"));
+        const std::string strCase = c.pcszSucceeding != nullptr ? c.pcszSucceeding : "none";
+        ASSERT_EQ(0, std::system("rm -f /tmp/shims/calls /tmp/shims/ok_*"));
+        ASSERT_TRUE(c.pcszSucceeding == nullptr ||
+                    insttest::WriteFile(std::string("/tmp/shims/ok_") + c.pcszSucceeding, ""));
         insttest::ClearTrace();
-        for (const std::string& strKey : c.vSucceeding)
-            Answer(strKey, 0);
-        EXPECT_EQ(c.iResult, CheckCronStatus()) << c.pcszName;
-        const std::vector<std::string> vExpected(vAll.begin(), vAll.begin() + c.nCalls);
-        EXPECT_EQ(vExpected, insttest::ReadLines("/tmp/shims/calls")) << c.pcszName;
-        EXPECT_EQ(c.vTrace, insttest::ReadTrace()) << c.pcszName;
+        EXPECT_EQ(c.iResult, CheckCronStatus()) << strCase;
+        EXPECT_EQ(std::vector<std::string>(vAll.begin(), vAll.begin() + c.nCalls),
+                  insttest::ReadLines("/tmp/shims/calls"))
+            << strCase;
+        std::vector<TraceLine> vTrace = {Info(kLabel, "Entry")};
+        vTrace.insert(vTrace.end(), c.vTrace.begin(), c.vTrace.end());
+        EXPECT_EQ(vTrace, insttest::ReadTrace()) << strCase;
     }
 }
 } // namespace
