@@ -33,83 +33,50 @@ std::u16string Text(const my_wchar_t* pText)
     return str;
 }
 
+WideBuffer Head(const WideBuffer& vec, std::size_t n)
+{
+    return WideBuffer(vec.begin(), vec.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
 // ----------------------------------------------------------- comparisons
 
-struct WideCompareCase
-{
-    const char* pcszFunction;
-    int (*pfnCompare)(const my_wchar_t*, const my_wchar_t*, UINT);
-    const char16_t* pFirst;
-    const char16_t* pSecond;
-    UINT n;
-    int iExpected;
-};
-
-int Cmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT)
-{
-    return my_wcscmp(s1, s2);
-}
-int ICmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT)
-{
-    return my_wcsicmp(s1, s2);
-}
+// The unbounded comparisons in the shape of the bounded ones, for one table.
+typedef int (*PfnWideCompare)(const my_wchar_t*, const my_wchar_t*, UINT);
+int Cmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT) { return my_wcscmp(s1, s2); }
+int ICmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT) { return my_wcsicmp(s1, s2); }
 
 TEST(WideCompare, ResultsAreMinusOneZeroOrOne)
 {
-    const WideCompareCase aCases[] = {
-        {"wcscmp", Cmp, u"abc", u"abd", 0, -1},
-        {"wcscmp", Cmp, u"abd", u"abc", 0, 1},
-        {"wcscmp", Cmp, u"ab", u"abc", 0, -1},
-        {"wcscmp", Cmp, u"abc", u"ab", 0, 1},
-        {"wcscmp", Cmp, u"abc", u"abc", 0, 0},
-        {"wcscmp", Cmp, u"", u"", 0, 0},
-        {"wcscmp", Cmp, u"a", u"z", 0, -1},             // not a difference of 25
-        {"wcscmp", Cmp, u"\u00FF", u"\u0100", 0, -1},   // all 16 bits count
-        {"wcscmp", Cmp, u"\uFFFF", u"a", 0, 1},         // unsigned
-        {"wcscmp", Cmp, u"a", u"A", 0, 1},              // case matters
-        {"wcsncmp", my_wcsncmp, u"abcX", u"abcY", 3, 0},
-        {"wcsncmp", my_wcsncmp, u"abcX", u"abcY", 4, -1},
-        {"wcsncmp", my_wcsncmp, u"ab", u"abc", 2, 0},
-        {"wcsncmp", my_wcsncmp, u"ab", u"abc", 3, -1},
-        {"wcsncmp", my_wcsncmp, u"abc", u"ab", 9, 1},
-        {"wcsncmp", my_wcsncmp, u"x", u"y", 0, 0},
-        {"wcsicmp", ICmp, u"ABC", u"abc", 0, 0},
-        {"wcsicmp", ICmp, u"[", u"{", 0, 0},            // the fold ignores what a letter is
-        {"wcsicmp", ICmp, u"@", u"`", 0, 0},
-        {"wcsicmp", ICmp, u"a", u"B", 0, -1},
-        {"wcsicmp", ICmp, u"_", u"a", 0, 1},            // 0x5F against the folded 0x41
-        {"wcsicmp", ICmp, u"\u0161", u"\u0141", 0, 0},  // bit 5 of a non-ASCII character
-        {"wcsicmp", ICmp, u"\u0141", u"A", 0, 1},       // only bit 5 is cleared
-        {"wcsicmp", ICmp, u"ab", u"AB\u0001", 0, -1},
-        {"wcsnicmp", my_wcsnicmp, u"ABCx", u"abcy", 3, 0},
-        {"wcsnicmp", my_wcsnicmp, u"ABC", u"abd", 3, -1},
-        {"wcsnicmp", my_wcsnicmp, u"abc", u"AB", 3, 1},
+    const struct { PfnWideCompare pfnCompare; const char16_t *pFirst, *pSecond; UINT n; int iExpected; } aCases[] = {
+        {Cmp, u"abc", u"abd", 0, -1},        {Cmp, u"abd", u"abc", 0, 1},  {Cmp, u"ab", u"abc", 0, -1},
+        {Cmp, u"abc", u"ab", 0, 1},          {Cmp, u"abc", u"abc", 0, 0},  {Cmp, u"", u"", 0, 0},
+        {Cmp, u"a", u"z", 0, -1},            // not a difference of 25
+        {Cmp, u"\u00FF", u"\u0100", 0, -1},  // all 16 bits count
+        {Cmp, u"\uFFFF", u"a", 0, 1},        // unsigned
+        {my_wcsncmp, u"abcX", u"abcY", 3, 0}, {my_wcsncmp, u"abcX", u"abcY", 4, -1},
+        {my_wcsncmp, u"ab", u"abc", 2, 0},    {my_wcsncmp, u"ab", u"abc", 3, -1},
+        {my_wcsncmp, u"x", u"y", 0, 0},       {ICmp, u"ABC", u"abc", 0, 0},  {ICmp, u"a", u"B", 0, -1},
+        {ICmp, u"[", u"{", 0, 0},  // the fold ignores what a letter is
+        {ICmp, u"_", u"a", 0, 1},  // 0x5F against the folded 0x41
+        {ICmp, u"\u0161", u"\u0141", 0, 0},  // bit 5 of a non-ASCII character
+        {ICmp, u"\u0141", u"A", 0, 1},       // only bit 5 is cleared
+        {ICmp, u"ab", u"AB\u0001", 0, -1},
+        {my_wcsnicmp, u"ABCx", u"abcy", 3, 0}, {my_wcsnicmp, u"ABC", u"abd", 3, -1},
+        {my_wcsnicmp, u"abc", u"AB", 3, 1},
     };
-    for (const WideCompareCase& c : aCases)
+    for (const auto& c : aCases)
     {
-        SCOPED_TRACE(testing::Message() << c.pcszFunction << " case " << (&c - aCases));
-        const WideBuffer vecFirst = Wide(c.pFirst);
-        const WideBuffer vecSecond = Wide(c.pSecond);
-        EXPECT_EQ(c.iExpected, c.pfnCompare(vecFirst.data(), vecSecond.data(), c.n));
+        SCOPED_TRACE(testing::Message() << "case " << (&c - aCases));
+        EXPECT_EQ(c.iExpected, c.pfnCompare(Wide(c.pFirst).data(), Wide(c.pSecond).data(), c.n));
     }
 }
 
 TEST(WideCompare, WideAgainstNarrowSignExtendsTheBytes)
 {
-    const struct
-    {
-        const char16_t* pWide;
-        const char* pcszNarrow;
-        int iExpected;
-    } aCases[] = {
-        {u"abc", "abc", 0},
-        {u"ab", "abc", -1},
-        {u"abc", "ab", 1},
-        {u"abc", "abd", -1},
+    const struct { const char16_t* pWide; const char* pcszNarrow; int iExpected; } aCases[] = {
+        {u"abc", "abc", 0}, {u"ab", "abc", -1}, {u"abc", "ab", 1}, {u"abc", "abd", -1},
         {u"\u00E9", "\xE9", 1},  // the byte 0xE9 is -23
         {u"\uFFE9", "\xE9", 1},  // and equals no wide character
-        {u"\u0001", "\x80", 1},
-        {u"", "", 0},
     };
     for (const auto& c : aCases)
     {
@@ -120,34 +87,19 @@ TEST(WideCompare, WideAgainstNarrowSignExtendsTheBytes)
 
 TEST(NarrowCompare, CaseFoldClearsBitFiveOfUnsignedBytes)
 {
-    const struct
-    {
-        const char* pcszFirst;
-        const char* pcszSecond;
-        int iBounded;  // -1: my_stricmp, else the count of my_strnicmp
-        int iExpected;
-    } aCases[] = {
-        {"HELLO", "hello", -1, 0},
-        {"\x40", "\x60", -1, 0},
-        {"abc", "ABD", -1, -1},
-        {"abd", "ABC", -1, 1},
-        {"ab", "ABC", -1, -1},
-        {"\xE9", "\xC9", -1, 0},  // bytes above 127 fold too
-        {"\x80", "a", -1, 1},     // unsigned: 0x80 above 'A'
-        {"a", "z", -1, -1},
-        {"abcX", "ABCy", 3, 0},
-        {"abcZ", "ABCy", 4, 1},      // raw bytes would order Z below y
-        {"ab", "abc", 3, -1},
-        {"ab", "ABC", 2, 0},
-        {"x", "y", 0, 0},
+    // iBounded -1 calls my_stricmp, any other value is the count of my_strnicmp.
+    const struct { const char *pcszFirst, *pcszSecond; int iBounded, iExpected; } aCases[] = {
+        {"HELLO", "hello", -1, 0}, {"\x40", "\x60", -1, 0}, {"abc", "ABD", -1, -1}, {"abd", "ABC", -1, 1},
+        {"ab", "ABC", -1, -1},     {"\xE9", "\xC9", -1, 0},  // bytes above 127 fold too
+        {"\x80", "a", -1, 1},                                // unsigned: 0x80 above 'A'
+        {"abcX", "ABCy", 3, 0},    {"abcZ", "ABCy", 4, 1},   // raw bytes would order Z below y
+        {"ab", "abc", 3, -1},      {"x", "y", 0, 0},         {"a", "z", -1, -1},
     };
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(testing::Message() << c.pcszFirst << " / " << c.pcszSecond << " / " << c.iBounded);
-        const int iResult = c.iBounded < 0
-                                ? my_stricmp(c.pcszFirst, c.pcszSecond)
-                                : my_strnicmp(c.pcszFirst, c.pcszSecond, static_cast<UINT>(c.iBounded));
-        EXPECT_EQ(c.iExpected, iResult);
+        EXPECT_EQ(c.iExpected, c.iBounded < 0 ? my_stricmp(c.pcszFirst, c.pcszSecond)
+                                              : my_strnicmp(c.pcszFirst, c.pcszSecond, UINT(c.iBounded)));
     }
 }
 
@@ -158,14 +110,10 @@ TEST(NullArguments, ReturnAtOnceWithTheFamilyResult)
     char szBuffer[4] = "a";
     EXPECT_EQ(0u, my_wcslen(nullptr));
     EXPECT_EQ(0u, my_strlen(nullptr));
-    const int aiComparisons[] = {
-        my_wcscmp(nullptr, awText),        my_wcscmp(awText, nullptr),
-        my_wcsncmp(nullptr, awText, 1),    my_wcsicmp(awText, nullptr),
-        my_wcsnicmp(nullptr, awText, 1),   my_wcscscmp(nullptr, "a"),
-        my_wcscscmp(awText, nullptr),      my_wmemcmp(nullptr, awText, 1),
-        my_stricmp(nullptr, "a"),          my_strnicmp("a", nullptr, 1),
-    };
-    for (int iResult : aiComparisons)
+    for (int iResult : {my_wcscmp(nullptr, awText), my_wcscmp(awText, nullptr), my_wcsncmp(nullptr, awText, 1),
+                        my_wcsicmp(awText, nullptr), my_wcsnicmp(nullptr, awText, 1), my_wcscscmp(nullptr, "a"),
+                        my_wcscscmp(awText, nullptr), my_wmemcmp(nullptr, awText, 1), my_stricmp(nullptr, "a"),
+                        my_strnicmp("a", nullptr, 1)})
         EXPECT_EQ(1, iResult);
     const void* apvPointers[] = {
         my_wcscpy(nullptr, awText),  my_wcscat(awBuffer, nullptr),  my_wcsncpy(nullptr, awText, 1),
@@ -184,18 +132,17 @@ TEST(NullArguments, ReturnAtOnceWithTheFamilyResult)
     EXPECT_STREQ("a", szBuffer);
 }
 
-// --------------------------------------------------------- bounded copies
+// ----------------------------------------------------------------- copies
 
-TEST(BoundedCopy, NcpyAndNcatWriteExactlyTheDesignedElements)
+TEST(Copy, BoundedCopiesWriteExactlyTheDesignedElements)
 {
     const struct
     {
         const char* pcszCase;
         bool bCat;
-        const char16_t* pDest;
-        const char16_t* pSrc;
+        const char16_t *pDest, *pSrc;  // pDest only for ncat; ncpy starts on a filled buffer
         UINT n;
-        std::vector<my_wchar_t> vecExpected;  // the buffer's start; kFill marks untouched
+        WideBuffer vecExpected;  // the buffer's start; kFill marks untouched
     } aCases[] = {
         {"ncpy cut writes n and a terminator", false, u"", u"abcdef", 3, {'a', 'b', 'c', 0, kFill}},
         {"ncpy stops after the terminator", false, u"", u"ab", 6, {'a', 'b', 0, kFill}},
@@ -207,38 +154,27 @@ TEST(BoundedCopy, NcpyAndNcatWriteExactlyTheDesignedElements)
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(c.pcszCase);
-        WideBuffer vecDest(16, kFill);
-        for (std::size_t i = 0; i == 0 || c.pDest[i - 1] != 0; ++i)
-            vecDest[i] = static_cast<my_wchar_t>(c.pDest[i]);
-        const WideBuffer vecSrc = Wide(c.pSrc);
-        my_wchar_t* pResult = c.bCat ? my_wcsncat(vecDest.data(), vecSrc.data(), c.n)
-                                     : my_wcsncpy(vecDest.data(), vecSrc.data(), c.n);
+        WideBuffer vecDest = c.bCat ? Wide(c.pDest) : WideBuffer(32, kFill);
+        my_wchar_t* pResult = c.bCat ? my_wcsncat(vecDest.data(), Wide(c.pSrc).data(), c.n)
+                                     : my_wcsncpy(vecDest.data(), Wide(c.pSrc).data(), c.n);
         EXPECT_EQ(vecDest.data(), pResult);
-        EXPECT_EQ(c.vecExpected, WideBuffer(vecDest.begin(), vecDest.begin() + c.vecExpected.size()));
+        EXPECT_EQ(c.vecExpected, Head(vecDest, c.vecExpected.size()));
     }
-}
 
-TEST(BoundedCopy, CpyAndCatCopyTheTerminatorAndNoMore)
-{
     WideBuffer vecDest(16, kFill);
-    const WideBuffer vecSrc = Wide(u"ab\u20AC");
-    EXPECT_EQ(vecDest.data(), my_wcscpy(vecDest.data(), vecSrc.data()));
-    EXPECT_EQ(u"ab\u20AC", Text(vecDest.data()));
-    EXPECT_EQ(kFill, vecDest[4]);
+    EXPECT_EQ(vecDest.data(), my_wcscpy(vecDest.data(), Wide(u"ab\u20AC").data()));
     EXPECT_EQ(vecDest.data(), my_wcscat(vecDest.data(), Wide(u"cd").data()));
     EXPECT_EQ(u"ab\u20ACcd", Text(vecDest.data()));
     EXPECT_EQ(kFill, vecDest[6]);
     EXPECT_EQ(5u, my_wcslen(vecDest.data()));
 }
 
-TEST(WidthConversion, NarrowBytesAreSignExtendedAndWideKeepsItsLowByte)
+TEST(Copy, NarrowBytesAreSignExtendedAndWideKeepsItsLowByte)
 {
     WideBuffer vecWide(8, kFill);
     EXPECT_EQ(vecWide.data(), CopySZToWSZ(vecWide.data(), "\xE9" "A\x7F"));
-    EXPECT_EQ((WideBuffer{0xFFE9, 0x41, 0x7F, 0, kFill}), WideBuffer(vecWide.begin(), vecWide.begin() + 5));
     EXPECT_EQ(vecWide.data(), CatSZToWSZ(vecWide.data(), "\x80z"));
-    EXPECT_EQ((WideBuffer{0xFFE9, 0x41, 0x7F, 0xFF80, 'z', 0, kFill}),
-              WideBuffer(vecWide.begin(), vecWide.begin() + 7));
+    EXPECT_EQ((WideBuffer{0xFFE9, 0x41, 0x7F, 0xFF80, 'z', 0, kFill}), Head(vecWide, 7));
 
     char szNarrow[8];
     std::memset(szNarrow, '#', sizeof(szNarrow));
@@ -253,34 +189,19 @@ TEST(WidthConversion, NarrowBytesAreSignExtendedAndWideKeepsItsLowByte)
 
 TEST(Search, SubstringsAreFoundAtTheirFirstPosition)
 {
-    const struct
-    {
-        const char* pcszText;
-        const char* pcszSought;
-        int iExpected;  // offset of the match, -1 for none
-    } aCases[] = {
-        {"xyz", "y", 1},
-        {"xyz", "xzz", -1},
-        {"xyz", "", 0},
-        {"", "", 0},
-        {"", "a", -1},
-        {"ab", "abc", -1},
-        {"aab", "ab", 1},
-        {"abcabd", "abd", 3},
-        {"abc", "c", 2},
-        {"axcabc", "abc", 3},      // ends agree at 0, the middle does not
-        {"abxdabcd", "abcd", 4},   // even length, inner pair differs
-        {"abcd", "abcd", 0},
-        {"abcabc", "abc", 0},
+    // The offset of the match, -1 for none.
+    const struct { const char *pcszText, *pcszSought; int iExpected; } aCases[] = {
+        {"xyz", "y", 1},       {"xyz", "xzz", -1},    {"xyz", "", 0},        {"", "a", -1},
+        {"ab", "abc", -1},     {"aab", "ab", 1},      {"abc", "c", 2},       {"abcabc", "abc", 0},
+        {"axcabc", "abc", 3},    // ends agree at 0, the middle does not
+        {"abxdabcd", "abcd", 4},  // even length, inner pair differs
     };
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(testing::Message() << c.pcszText << " / " << c.pcszSought);
         const char* pNarrow = my_strstr(c.pcszText, c.pcszSought);
         EXPECT_EQ(c.iExpected, pNarrow == nullptr ? -1 : static_cast<int>(pNarrow - c.pcszText));
-
-        WideBuffer vecText(64, kFill);
-        WideBuffer vecSought(64, kFill);
+        WideBuffer vecText(16, kFill), vecSought(16, kFill);
         CopySZToWSZ(vecText.data(), c.pcszText);
         CopySZToWSZ(vecSought.data(), c.pcszSought);
         const my_wchar_t* pWide = my_wcsstr(vecText.data(), vecSought.data());
@@ -291,13 +212,9 @@ TEST(Search, SubstringsAreFoundAtTheirFirstPosition)
 TEST(Search, CharactersAreFoundFirstAndLastBeforeTheTerminator)
 {
     const WideBuffer vecText = Wide(u"abca\u20AC");
-    const struct
-    {
-        my_wchar_t ch;
-        int iFirst;
-        int iLast;
-    } aCases[] = {{'a', 0, 3}, {'b', 1, 1}, {0x20AC, 4, 4}, {'z', -1, -1}, {0, -1, -1}};
     auto Offset = [&](const my_wchar_t* p) { return p == nullptr ? -1 : static_cast<int>(p - vecText.data()); };
+    const struct { my_wchar_t ch; int iFirst, iLast; } aCases[] = {
+        {'a', 0, 3}, {'b', 1, 1}, {0x20AC, 4, 4}, {'z', -1, -1}, {0, -1, -1}};
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(c.ch);
@@ -327,40 +244,33 @@ TEST(InPlace, CaseConversionTouchesOnlyAsciiLetters)
 
 TEST(InPlace, ReverseExchangesFromBothEnds)
 {
-    const struct
+    for (const std::string strText : {"", "a", "ab", "abc", "abcd", "a\xE9z"})
     {
-        const char* pcszText;
-        const char* pcszReversed;
-    } aCases[] = {{"", ""}, {"a", "a"}, {"ab", "ba"}, {"abc", "cba"}, {"abcd", "dcba"}, {"a\xE9z", "z\xE9" "a"}};
-    for (const auto& c : aCases)
-    {
-        SCOPED_TRACE(c.pcszText);
-        std::string str = c.pcszText;
+        SCOPED_TRACE(strText);
+        const std::string strReversed(strText.rbegin(), strText.rend());
+        std::string str = strText;
         EXPECT_EQ(&str[0], my_strrev(&str[0]));
-        EXPECT_EQ(c.pcszReversed, str);
+        EXPECT_EQ(strReversed, str);
 
         WideBuffer vecWide(16, kFill);
-        CopySZToWSZ(vecWide.data(), c.pcszText);
+        CopySZToWSZ(vecWide.data(), strText.c_str());
         EXPECT_EQ(vecWide.data(), my_wcsrev(vecWide.data()));
         char szBack[16];
-        EXPECT_STREQ(c.pcszReversed, CopyWSZToSZ(szBack, vecWide.data()));
+        EXPECT_EQ(strReversed, CopyWSZToSZ(szBack, vecWide.data()));
         EXPECT_EQ(kFill, vecWide[str.size() + 1]);
     }
 }
 
 TEST(InPlace, SetStopsAtTheTerminatorOrTheCount)
 {
-    const struct
-    {
-        UINT n;  // UINT32_MAX: my_wcsset
-        const char16_t* pExpected;
-    } aCases[] = {{UINT32_MAX, u"xxx"}, {2, u"xxc"}, {5, u"xxx"}, {0, u"abc"}};
+    // n UINT32_MAX calls my_wcsset.
+    const struct { UINT n; const char16_t* pExpected; } aCases[] = {
+        {UINT32_MAX, u"xxx"}, {2, u"xxc"}, {5, u"xxx"}, {0, u"abc"}};
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(c.n);
         WideBuffer vec = Wide(u"abc");
-        my_wchar_t* pResult = c.n == UINT32_MAX ? my_wcsset(vec.data(), 'x') : my_wcsnset(vec.data(), 'x', c.n);
-        EXPECT_EQ(vec.data(), pResult);
+        EXPECT_EQ(vec.data(), c.n == UINT32_MAX ? my_wcsset(vec.data(), 'x') : my_wcsnset(vec.data(), 'x', c.n));
         EXPECT_EQ(c.pExpected, Text(vec.data()));
         EXPECT_EQ(kFill, vec[4]);
     }
@@ -371,27 +281,17 @@ TEST(InPlace, SetStopsAtTheTerminatorOrTheCount)
 TEST(WideMemory, LooksPastTerminatorsAndComparesUnsigned)
 {
     const my_wchar_t aw[] = {'a', 0, 'b', 0xFFFF};
+    const my_wchar_t awOther[] = {'a', 0, 'b', 0x0001};
     EXPECT_EQ(aw + 2, my_wmemchr(aw, 'b', 4));
     EXPECT_EQ(nullptr, my_wmemchr(aw, 'b', 2));
-    EXPECT_EQ(aw + 1, my_wmemchr(aw, 0, 4));
+    EXPECT_EQ(0, my_wmemcmp(aw, awOther, 3));
+    EXPECT_EQ(1, my_wmemcmp(aw, awOther, 4));
+    EXPECT_EQ(-1, my_wmemcmp(awOther, aw, 4));
 
-    const my_wchar_t awOther[] = {'a', 0, 'b', 0x0001};
-    const struct
-    {
-        const my_wchar_t* p1;
-        const my_wchar_t* p2;
-        UINT n;
-        int iExpected;
-    } aCases[] = {{aw, awOther, 3, 0}, {aw, awOther, 4, 1}, {awOther, aw, 4, -1}, {aw, awOther, 0, 0}};
-    for (const auto& c : aCases)
-        EXPECT_EQ(c.iExpected, my_wmemcmp(c.p1, c.p2, c.n));
-
-    my_wchar_t awBuffer[6];
-    std::fill(std::begin(awBuffer), std::end(awBuffer), kFill);
-    EXPECT_EQ(awBuffer, my_wmemset(awBuffer, 'q', 4));
-    EXPECT_EQ((WideBuffer{'q', 'q', 'q', 'q', kFill, kFill}), WideBuffer(std::begin(awBuffer), std::end(awBuffer)));
-    EXPECT_EQ(awBuffer + 1, my_wmemcpy(awBuffer + 1, aw, 4));
-    EXPECT_EQ((WideBuffer{'q', 'a', 0, 'b', 0xFFFF, kFill}), WideBuffer(std::begin(awBuffer), std::end(awBuffer)));
+    WideBuffer vec(6, kFill);
+    EXPECT_EQ(vec.data(), my_wmemset(vec.data(), 'q', 4));
+    EXPECT_EQ(vec.data() + 1, my_wmemcpy(vec.data() + 1, aw, 3));
+    EXPECT_EQ((WideBuffer{'q', 'a', 0, 'b', kFill, kFill}), vec);
 }
 
 // Every placement of source and destination within a small buffer, each
@@ -400,33 +300,18 @@ TEST(WideMemory, MoveMatchesACopyThroughATemporaryForEveryOverlap)
 {
     constexpr std::size_t kSize = 12;
     for (std::size_t nSrc = 0; nSrc < kSize; ++nSrc)
-    {
         for (std::size_t nDest = 0; nDest < kSize; ++nDest)
-        {
             for (std::size_t n = 0; n <= kSize - std::max(nSrc, nDest); ++n)
             {
                 WideBuffer vecActual(kSize);
                 for (std::size_t i = 0; i < kSize; ++i)
                     vecActual[i] = static_cast<my_wchar_t>(0x100 + i);
                 WideBuffer vecExpected = vecActual;
-                const WideBuffer vecTemporary(vecExpected.begin() + nSrc, vecExpected.begin() + nSrc + n);
+                const WideBuffer vecTemporary(&vecActual[nSrc], &vecActual[nSrc] + n);
                 std::copy(vecTemporary.begin(), vecTemporary.end(), vecExpected.begin() + nDest);
-
-                my_wchar_t* pResult = my_wmemmove(vecActual.data() + nDest, vecActual.data() + nSrc,
-                                                  static_cast<UINT>(n));
-                ASSERT_EQ(vecActual.data() + nDest, pResult);
+                ASSERT_EQ(&vecActual[nDest], my_wmemmove(&vecActual[nDest], &vecActual[nSrc], UINT(n)));
                 ASSERT_EQ(vecExpected, vecActual) << "src " << nSrc << " dest " << nDest << " n " << n;
             }
-        }
-    }
-}
-
-TEST(Length, CountsCharactersBeforeTheTerminator)
-{
-    EXPECT_EQ(0u, my_wcslen(Wide(u"").data()));
-    EXPECT_EQ(3u, my_wcslen(Wide(u"a\U0001F600").data()));  // UTF-16 units, not characters
-    EXPECT_EQ(0u, my_strlen(""));
-    EXPECT_EQ(4u, my_strlen("ab\xE9z"));
 }
 
 }  // namespace
