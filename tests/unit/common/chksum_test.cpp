@@ -1,9 +1,9 @@
 // Checksummed files: the CRC-32 of everything after the first four bytes,
 // stored little-endian in those four bytes. zlib is the independent CRC.
-#include <algorithm>
-
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -15,171 +15,121 @@ using namespace sums_test;
 
 namespace
 {
-
 constexpr DWORD kUntouched = 0x5A5A5A5Au;
 
-// Around the 4-byte header and the read chunks (which start at offset 4),
-// plus one large file.
-constexpr std::size_t kChunk = xeda_crc::kCrcReadChunk;
-const std::size_t kSizes[] = {0,    1,    2,    3,          4,      5,          6,
-                              1023, 1024, 1025, 1028,       kChunk + 3, kChunk + 4, kChunk + 5,
-                              100000, (1 << 20) + 7};
-
-class FdHolder
+struct Fd
 {
-public:
-    explicit FdHolder(int iFile) : m_iFile(iFile) {}
-    ~FdHolder()
+    ~Fd()
     {
-        if (m_iFile != -1)
-            close(m_iFile);
+        if (i != -1)
+            (void)close(i); // read-only: nothing is lost by a failed close
     }
-    int Get() const { return m_iFile; }
-
-private:
-    int m_iFile;
+    int i;
 };
 
-Bytes LittleEndian(DWORD dw)
-{
-    return {static_cast<BYTE>(dw), static_cast<BYTE>(dw >> 8), static_cast<BYTE>(dw >> 16),
-            static_cast<BYTE>(dw >> 24)};
-}
+// Around the 4-byte header and the read chunks (which start at offset 4).
+constexpr std::size_t kChunk = xeda_crc::kCrcReadChunk;
+const std::size_t kSizes[] = {0,    1,    2,          3,          4,          5,      1023,          1024,
+                              1028, 1029, kChunk + 3, kChunk + 4, kChunk + 5, 100000, (1 << 20) + 7};
 
-class ChecksumFile : public ::testing::Test
-{
-protected:
-    CTempDir m_dir;
-};
-
-} // namespace
-
-TEST_F(ChecksumFile, CalculateCheckSumIsCrcOfAllButFirstFourBytes)
+TEST(Checksum, CalculateCheckSumIsCrcOfAllButFirstFourBytes)
 {
     for (std::size_t nSize : kSizes)
     {
         const Bytes data = RandomBytes(nSize, static_cast<unsigned int>(nSize));
-        const std::string strFile = m_dir.Write("f" + std::to_string(nSize), data);
+        const std::string strFile = WriteTemp("sum", data);
         DWORD dwSum = kUntouched;
         ASSERT_EQ(1, CalculateCheckSum(strFile.c_str(), &dwSum)) << nSize;
-        EXPECT_EQ(ZlibCrc(data, 4), dwSum) << nSize;
-        if (nSize <= 4)
-        {
-            EXPECT_EQ(0u, dwSum) << nSize;
-        }
+        EXPECT_EQ(nSize <= 4 ? 0u : ZlibCrc(data, 4), dwSum) << nSize;
     }
 }
 
-TEST_F(ChecksumFile, CalculateCheckSumFailuresLeaveResultUntouched)
+TEST(Checksum, CalculateCheckSumExStartsWhereTheDescriptorStands)
 {
-    const std::string strFile = m_dir.Write("present", RandomBytes(10));
-    const std::string strMissing = m_dir.PathOf("missing");
-    DWORD dwSum = kUntouched;
-    EXPECT_EQ(0, CalculateCheckSum(strMissing.c_str(), &dwSum));
-    EXPECT_EQ(0, CalculateCheckSum(nullptr, &dwSum));
-    EXPECT_EQ(0, CalculateCheckSum(strFile.c_str(), nullptr));
-    EXPECT_EQ(kUntouched, dwSum);
-}
-
-TEST_F(ChecksumFile, CalculateCheckSumExStartsWhereTheDescriptorStands)
-{
-    for (std::size_t nSize : {std::size_t(0), std::size_t(3), std::size_t(1025), std::size_t(70000)})
+    for (std::size_t nSize : {0, 3, 1025, 70000})
     {
         const Bytes data = RandomBytes(nSize, 5);
-        const std::string strFile = m_dir.Write("ex" + std::to_string(nSize), data);
-        DWORD dwExpected = 0;
-        ASSERT_EQ(1, CalculateCheckSum(strFile.c_str(), &dwExpected));
-
-        FdHolder file(open(strFile.c_str(), O_RDONLY));
-        ASSERT_NE(-1, file.Get());
-        for (off_t offStart : {off_t(4), off_t(0)})
+        const std::string strFile = WriteTemp("ex", data);
+        const Fd file{open(strFile.c_str(), O_RDONLY)};
+        ASSERT_NE(-1, file.i);
+        for (off_t offStart : {4, 0})
         {
-            ASSERT_EQ(offStart, lseek(file.Get(), offStart, SEEK_SET));
+            ASSERT_EQ(offStart, lseek(file.i, offStart, SEEK_SET));
             DWORD dwSum = kUntouched;
-            ASSERT_EQ(1, CalculateCheckSumEx(file.Get(), &dwSum));
-            EXPECT_EQ(offStart == 4 ? dwExpected : ZlibCrc(data), dwSum) << nSize;
-            EXPECT_EQ(std::max(static_cast<off_t>(nSize), offStart), lseek(file.Get(), 0, SEEK_CUR))
+            ASSERT_EQ(1, CalculateCheckSumEx(file.i, &dwSum));
+            EXPECT_EQ(ZlibCrc(data, static_cast<std::size_t>(offStart)), dwSum) << nSize;
+            EXPECT_EQ(std::max(static_cast<off_t>(nSize), offStart), lseek(file.i, 0, SEEK_CUR))
                 << "left at end of file (or where it stood past it), and still open";
         }
     }
 }
 
-TEST_F(ChecksumFile, CalculateCheckSumExRejectsMissingArguments)
+TEST(Checksum, FailuresLeaveResultAndDescriptorUntouched)
 {
-    const std::string strFile = m_dir.Write("present", RandomBytes(10));
-    FdHolder file(open(strFile.c_str(), O_RDONLY));
+    const std::string strFile = WriteTemp("present", RandomBytes(10));
+    const Fd file{open(strFile.c_str(), O_RDONLY)};
     DWORD dwSum = kUntouched;
+    EXPECT_EQ(0, CalculateCheckSum("/tmp/no-such-file", &dwSum));
+    EXPECT_EQ(0, CalculateCheckSum(nullptr, &dwSum));
+    EXPECT_EQ(0, CalculateCheckSum(strFile.c_str(), nullptr));
     EXPECT_EQ(0, CalculateCheckSumEx(-1, &dwSum));
-    EXPECT_EQ(0, CalculateCheckSumEx(file.Get(), nullptr));
+    EXPECT_EQ(0, CalculateCheckSumEx(file.i, nullptr));
     EXPECT_EQ(kUntouched, dwSum);
-    EXPECT_EQ(0, lseek(file.Get(), 0, SEEK_CUR)) << "descriptor not read";
+    EXPECT_EQ(0, lseek(file.i, 0, SEEK_CUR)) << "descriptor not read";
 }
 
-TEST_F(ChecksumFile, StoredChecksumIsLittleEndianCrcOfPayload)
+TEST(Checksum, StoredChecksumIsLittleEndianCrcOfPayload)
 {
-    Bytes data = {0, 0, 0, 0, '1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    const std::string strFile = m_dir.Write("check", data);
+    const std::string strFile = WriteTemp("check", {0, 0, 0, 0, '1', '2', '3', '4', '5', '6', '7', '8', '9'});
     ASSERT_EQ(1, AddCheckSumToFile(strFile.c_str()));
     const Bytes expected = {0x26, 0x39, 0xF4, 0xCB, '1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(expected, CTempDir::Read(strFile));
+    EXPECT_EQ(expected, ReadAll(strFile));
+    EXPECT_EQ(1, CheckCheckSumOfFile(strFile.c_str()));
 }
 
-TEST_F(ChecksumFile, AddThenCheckRoundTripKeepsPayloadAndLength)
+// Adding keeps payload and length; then changing any byte fails the check.
+TEST(Checksum, AddThenCheckCatchesAnyChangedByte)
 {
-    for (std::size_t nSize : kSizes)
+    for (std::size_t nSize : {std::size_t(4), std::size_t(5), std::size_t(3000), kChunk + 5})
     {
-        if (nSize < 4)
-            continue;
-        const Bytes data = RandomBytes(nSize, static_cast<unsigned int>(nSize) + 3);
-        const std::string strFile = m_dir.Write("rt" + std::to_string(nSize), data);
+        const Bytes data = RandomBytes(nSize, static_cast<unsigned int>(nSize));
+        const std::string strFile = WriteTemp("rt", data);
         ASSERT_EQ(1, AddCheckSumToFile(strFile.c_str())) << nSize;
         EXPECT_EQ(1, CheckCheckSumOfFile(strFile.c_str())) << nSize;
-
-        Bytes expected = LittleEndian(ZlibCrc(data, 4));
-        expected.insert(expected.end(), data.begin() + 4, data.end());
-        EXPECT_EQ(expected, CTempDir::Read(strFile)) << nSize;
+        const Bytes added = ReadAll(strFile);
+        ASSERT_EQ(nSize, added.size());
+        EXPECT_TRUE(std::equal(data.begin() + 4, data.end(), added.begin() + 4)) << nSize;
+        for (std::size_t nOffset : {std::size_t(0), std::size_t(3), nSize / 2, nSize - 1, std::size_t(4)})
+        {
+            if (nOffset >= nSize)
+                continue;
+            Bytes changed = added;
+            changed[nOffset] ^= 0x01;
+            WriteTemp("rt", changed);
+            EXPECT_EQ(0, CheckCheckSumOfFile(strFile.c_str())) << nSize << " offset " << nOffset;
+        }
     }
 }
 
-TEST_F(ChecksumFile, AnyChangedByteFailsTheCheck)
+TEST(Checksum, ShortFileBecomesFourZeroBytes)
 {
-    const std::size_t nSize = 3000;
-    const Bytes data = RandomBytes(nSize, 11);
-    for (std::size_t nOffset : {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(3),
-                                std::size_t(4), std::size_t(1024), nSize - 1})
+    for (std::size_t nSize : {0, 2, 3})
     {
-        const std::string strFile = m_dir.Write("chg" + std::to_string(nOffset), data);
-        ASSERT_EQ(1, AddCheckSumToFile(strFile.c_str()));
-        Bytes changed = CTempDir::Read(strFile);
-        changed[nOffset] ^= 0x01;
-        m_dir.Write("chg" + std::to_string(nOffset), changed);
-        EXPECT_EQ(0, CheckCheckSumOfFile(strFile.c_str())) << "offset " << nOffset;
-    }
-}
-
-TEST_F(ChecksumFile, ShortFileBecomesFourZeroBytes)
-{
-    for (std::size_t nSize : {std::size_t(0), std::size_t(2), std::size_t(3)})
-    {
-        const std::string strFile = m_dir.Write("short" + std::to_string(nSize),
-                                                RandomBytes(nSize, 1));
+        const std::string strFile = WriteTemp("short", RandomBytes(nSize, 1));
         ASSERT_EQ(1, AddCheckSumToFile(strFile.c_str())) << nSize;
-        EXPECT_EQ(Bytes(4, 0), CTempDir::Read(strFile)) << nSize;
+        EXPECT_EQ(Bytes(4, 0), ReadAll(strFile)) << nSize;
         EXPECT_EQ(1, CheckCheckSumOfFile(strFile.c_str())) << nSize;
     }
 }
 
-TEST_F(ChecksumFile, AddAndCheckFailWithoutAUsableFile)
+TEST(Checksum, AddAndCheckFailWithoutAUsableFile)
 {
-    const std::string strMissing = m_dir.PathOf("missing");
     EXPECT_EQ(0, AddCheckSumToFile(nullptr));
     EXPECT_EQ(0, CheckCheckSumOfFile(nullptr));
-    EXPECT_EQ(0, AddCheckSumToFile(strMissing.c_str()));
-    EXPECT_EQ(-1, access(strMissing.c_str(), F_OK)) << "never created";
-    EXPECT_EQ(0, CheckCheckSumOfFile(strMissing.c_str()));
-
-    // Too short to hold a stored value: its payload CRC is 0 but 4 bytes
-    // cannot be read back.
-    const std::string strShort = m_dir.Write("short", Bytes{0, 0});
-    EXPECT_EQ(0, CheckCheckSumOfFile(strShort.c_str()));
+    EXPECT_EQ(0, AddCheckSumToFile("/tmp/no-such-file"));
+    EXPECT_EQ(-1, access("/tmp/no-such-file", F_OK)) << "never created";
+    EXPECT_EQ(0, CheckCheckSumOfFile("/tmp/no-such-file"));
+    // Its payload CRC is 0, but 4 bytes cannot be read back.
+    EXPECT_EQ(0, CheckCheckSumOfFile(WriteTemp("two", Bytes{0, 0}).c_str()));
 }
+} // namespace
