@@ -13,7 +13,7 @@
 
 namespace
 {
-const std::string kConfigDir = netfx::kConfigDir; // "/usr/lib/Zelvano/ClientAgent/config/"
+const std::string kConfigDir = netfx::kConfigDir; // 36 characters
 
 class AgentLibsTest : public ::testing::Test
 {
@@ -21,43 +21,31 @@ protected:
     void SetUp() override { ASSERT_TRUE(nettest::RemoveTree("/usr/lib/Zelvano/ClientAgent")); }
 };
 
-TEST_F(AgentLibsTest, ConfigDirIsGivenOnlyWhenItExistsAndFits)
+TEST_F(AgentLibsTest, ConfigDirIsGivenOnlyWhenItIsADirectoryAndFits)
 {
-    ASSERT_EQ(36u, kConfigDir.size());
+    enum Kind { kNone, kDir, kFile };
     struct Case
     {
-        bool bDirExists;
+        Kind kind;
         unsigned uSize;
         BOOLEAN bExpected;
     };
-    for (const Case& c : {Case{false, 1024, FALSE}, Case{true, 1024, TRUE}, Case{true, 37, TRUE},
-                          Case{true, 36, FALSE}, Case{true, 0, FALSE}})
+    for (const Case& c : {Case{kNone, 1024, FALSE}, Case{kFile, 1024, FALSE}, Case{kDir, 1024, TRUE},
+                          Case{kDir, 37, TRUE}, Case{kDir, 36, FALSE}, Case{kDir, 0, FALSE}})
     {
-        SCOPED_TRACE(std::to_string(c.bDirExists) + "/" + std::to_string(c.uSize));
-        ASSERT_TRUE(nettest::RemoveTree(kConfigDir));
-        ASSERT_TRUE(!c.bDirExists || nettest::MakeDirs(kConfigDir));
+        SCOPED_TRACE(std::to_string(c.kind) + "/" + std::to_string(c.uSize));
+        ASSERT_TRUE(nettest::RemoveTree("/usr/lib/Zelvano/ClientAgent"));
+        ASSERT_TRUE(c.kind != kDir || nettest::MakeDirs(kConfigDir));
+        ASSERT_TRUE(c.kind != kFile || (nettest::MakeDirs("/usr/lib/Zelvano/ClientAgent") &&
+                                        netfx::WriteFile("/usr/lib/Zelvano/ClientAgent/config", "x")));
         char szBuffer[1024];
         std::memset(szBuffer, 'x', sizeof(szBuffer));
         EXPECT_EQ(c.bExpected, GetClientAgentConfigDir(szBuffer, c.uSize));
         // On failure the buffer is left exactly as it was.
-        const std::string strExpected =
-            c.bExpected ? kConfigDir : std::string(sizeof(szBuffer), 'x');
-        EXPECT_EQ(strExpected, c.bExpected ? std::string(szBuffer) : std::string(szBuffer, sizeof(szBuffer)));
+        EXPECT_EQ(c.bExpected ? kConfigDir : std::string(sizeof(szBuffer), 'x'),
+                  c.bExpected ? std::string(szBuffer) : std::string(szBuffer, sizeof(szBuffer)));
     }
     EXPECT_EQ(FALSE, GetClientAgentConfigDir(nullptr, 1024));
-}
-
-TEST_F(AgentLibsTest, ConfigDirMustBeADirectory)
-{
-    ASSERT_TRUE(nettest::MakeDirs("/usr/lib/Zelvano/ClientAgent"));
-    ASSERT_TRUE(netfx::WriteFile("/usr/lib/Zelvano/ClientAgent/config", "not a directory"));
-    char szBuffer[1024] = {0};
-    EXPECT_EQ(FALSE, GetClientAgentConfigDir(szBuffer, sizeof(szBuffer)));
-}
-
-TEST_F(AgentLibsTest, AppNameIsTheRunningProgram)
-{
-    EXPECT_STREQ("net_agentlibs_test", g_szAppName__);
 }
 
 TEST_F(AgentLibsTest, EventLogIsNotCreatedWithoutItsDirectory)
@@ -74,13 +62,12 @@ TEST_F(AgentLibsTest, EventLogLinesHaveTheTraceLogLayoutAndKeepPercentSigns)
 
     const std::vector<std::string> vRaw = netfx::ReadLines(nettest::kEventLog);
     ASSERT_EQ(2u, vRaw.size());
-    // Same header as the trace log: app right-aligned in 12, tag in 7.
+    // Same header as the trace log: app (the running program) right-aligned
+    // in 12, tag in 7.
     EXPECT_EQ(" net_agentlibs_test [ERROR] failed %s %d %n [kvstats GetSingletonInst:42]\r",
               vRaw[0].substr(23));
     EXPECT_EQ("          app  [INFO] Entry. [kvstats KVStatsInit:7]\r", vRaw[1].substr(23));
-    const std::vector<nettest::LogLine> vLines = nettest::ReadLog(nettest::kEventLog);
-    EXPECT_EQ("ERROR", vLines[0].strLevel);
-    EXPECT_EQ(42u, vLines[0].uLine);
-    EXPECT_EQ("INFO", vLines[1].strLevel);
+    nettest::LogLine line;
+    EXPECT_TRUE(nettest::ParseLine(vRaw[0], line)) << "time stamp layout";
 }
 } // namespace

@@ -19,15 +19,10 @@ const std::string kResponseFile = "/var/tmp/exchange.out";
 const std::string kPutBody = "/tmp/curlPut.req";
 const std::string kRequest = R"({"query":"status"})";
 
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
-
 struct Outcome
 {
     BOOLEAN bResult = FALSE;
-    std::unique_ptr<char, FreeDeleter> response; // memory mode copy
+    std::unique_ptr<char, decltype(&std::free)> response{nullptr, &std::free}; // memory mode copy
     bool bResponseTouched = false;
     DWORD dwcb = 0;
 };
@@ -51,6 +46,12 @@ Outcome Exchange(const std::string& strUrl, HTTP_REQ_VERB eVerb, BOOLEAN boWrite
     return outcome;
 }
 
+// The response as delivered: in the file in mode 1, in memory otherwise.
+std::string Delivered(const Outcome& o, BOOLEAN mode)
+{
+    return mode == 1 ? netfx::ReadFile(kResponseFile) : o.response ? o.response.get() : "<none>";
+}
+
 // Fields of the scripted server's JSON log line, found as text.
 bool Has(const std::string& strLogLine, const std::string& strFragment)
 {
@@ -67,25 +68,33 @@ protected:
     }
 };
 
-TEST_F(ExchangeTest, PostDeliversTheBodyInMemory)
+// One body delivered in the three modes: memory and traced (0), file (1),
+// memory and not traced (2); every POST carries the body and its headers.
+TEST_F(ExchangeTest, PostDeliversTheBodyInEveryMode)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "abcdefg"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST);
-    EXPECT_EQ(TRUE, o.bResult);
-    ASSERT_TRUE(o.response);
-    EXPECT_EQ(std::string("abcdefg"), o.response.get());
-    EXPECT_EQ(7u, o.dwcb);
-    EXPECT_EQ(1u, CountTrace("INFO", "abcdefg")); // mode 0 traces the text itself
-
+    for (BOOLEAN mode : {BOOLEAN(0), BOOLEAN(1), BOOLEAN(2)})
+    {
+        SCOPED_TRACE(int(mode));
+        ASSERT_TRUE(nettest::RemoveTree(kResponseFile));
+        nettest::ClearTrace();
+        const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, mode);
+        EXPECT_EQ(TRUE, o.bResult);
+        EXPECT_EQ(7u, o.dwcb);
+        EXPECT_EQ(mode == 1, o.bResponseTouched == false);
+        EXPECT_EQ(mode == 1, nettest::Exists(kResponseFile));
+        EXPECT_EQ(mode == 0 ? 1u : 0u, CountTrace("INFO", "abcdefg"));
+        EXPECT_EQ(mode == 1 ? 1u : 0u, CountTrace("INFO", "Writing response to: " + kResponseFile));
+        EXPECT_EQ("abcdefg", Delivered(o, mode));
+    }
     const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(1u, vRequests.size());
-    const std::string& strLine = vRequests[0];
-    EXPECT_TRUE(Has(strLine, R"("method": "POST")"));
-    EXPECT_TRUE(Has(strLine, R"("Content-Type": "application/json; charset=utf-8")"));
-    EXPECT_TRUE(Has(strLine, R"("Transfer-Encoding": "chunked")"));
-    EXPECT_TRUE(Has(strLine, R"("Cache-Control": "no-cache")"));
-    EXPECT_TRUE(Has(strLine, R"("Connection": "Keep-Alive")"));
-    EXPECT_TRUE(Has(strLine, R"("body": "{\"query\":\"status\"}")")) << strLine;
+    ASSERT_EQ(3u, vRequests.size());
+    for (const std::string& strLine : vRequests)
+        for (const char* pcszField :
+             {R"("method": "POST")", R"("Content-Type": "application/json; charset=utf-8")",
+              R"("Transfer-Encoding": "chunked")", R"("Cache-Control": "no-cache")",
+              R"("Connection": "Keep-Alive")", R"("body": "{\"query\":\"status\"}")"})
+            EXPECT_TRUE(Has(strLine, pcszField)) << strLine;
 }
 
 TEST_F(ExchangeTest, TenAnswersWithoutSuccessMakeExactlyTenTransfers)
@@ -98,37 +107,14 @@ TEST_F(ExchangeTest, TenAnswersWithoutSuccessMakeExactlyTenTransfers)
     EXPECT_EQ(10u, netfx::ScriptedRequests().size());
     EXPECT_EQ(1u, CountTrace("ERROR",
                              "CURL is failed either for attempts exceeded reason or for other reason Attempts(10)."));
-    EXPECT_EQ(10u, CountTrace("INFO", "curl_easy_getinfo, Returned status code (500)."));
-}
-
-TEST_F(ExchangeTest, RetryAfterUnavailableReturnsTheSecondBody)
-{
-    ASSERT_TRUE(netfx::StartScripted(
-        R"({"/api": [{"status": 503, "body": "later"}, {"status": 200, "body": "second answer"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST);
-    EXPECT_EQ(TRUE, o.bResult);
-    ASSERT_TRUE(o.response);
-    EXPECT_EQ(std::string("second answer"), o.response.get());
-    EXPECT_EQ(13u, o.dwcb);
-    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(2u, vRequests.size());
-    for (const std::string& strLine : vRequests)
-        EXPECT_TRUE(Has(strLine, R"("body_len": 18)")) << strLine;
 }
 
 TEST_F(ExchangeTest, RefusedConnectionIsNotRetried)
 {
-    const Outcome o = Exchange("http://127.0.0.1:9/api", HTTP_REQ_VERB_POST);
-    EXPECT_EQ(FALSE, o.bResult);
-    const std::vector<nettest::LogLine> vTrace = nettest::Trace();
-    EXPECT_EQ(1u, nettest::Count(vTrace, "INFO", "All options set. Before curl_easy_perform."));
-    EXPECT_EQ(1u, nettest::Count(vTrace, "ERROR",
-                                 std::string("curl_easy_perform failed (7::") +
-                                     curl_easy_strerror(CURLE_COULDNT_CONNECT) + ")."));
-    EXPECT_EQ(1u, nettest::Count(vTrace, "ERROR", "curl_easy_perform failed."));
-    EXPECT_EQ(1u, nettest::Count(
-                      vTrace, "ERROR",
-                      "CURL is failed either for attempts exceeded reason or for other reason Attempts(0)."));
+    EXPECT_EQ(FALSE, Exchange("http://127.0.0.1:9/api", HTTP_REQ_VERB_POST).bResult);
+    EXPECT_EQ(1u, CountTrace("INFO", "All options set. Before curl_easy_perform."));
+    EXPECT_EQ(1u, CountTrace("ERROR",
+                             "CURL is failed either for attempts exceeded reason or for other reason Attempts(0)."));
 }
 
 TEST_F(ExchangeTest, EmptySuccessIsAnEmptyTextInMemoryButAFailureInAFile)
@@ -140,8 +126,7 @@ TEST_F(ExchangeTest, EmptySuccessIsAnEmptyTextInMemoryButAFailureInAFile)
     EXPECT_EQ(std::string(), inMemory.response.get());
     EXPECT_EQ(0u, inMemory.dwcb);
 
-    const Outcome inFile = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1);
-    EXPECT_EQ(FALSE, inFile.bResult);
+    EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1).bResult);
     EXPECT_EQ(1u, CountTrace("ERROR", "Error Writing file."));
     EXPECT_TRUE(nettest::Exists(kResponseFile)); // created, then left in place
 }
@@ -154,63 +139,42 @@ TEST_F(ExchangeTest, ResponseIsCutAtItsFirstNulByte)
         const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, mode);
         EXPECT_EQ(TRUE, o.bResult);
         EXPECT_EQ(2u, o.dwcb);
-        if (mode == 1)
-        {
-            EXPECT_FALSE(o.bResponseTouched);
-            EXPECT_EQ("AB", netfx::ReadFile(kResponseFile));
-        }
-        else
-        {
-            ASSERT_TRUE(o.response);
-            EXPECT_EQ(std::string("AB"), o.response.get());
-        }
+        EXPECT_EQ("AB", Delivered(o, mode));
     }
 }
 
-TEST_F(ExchangeTest, ModeTwoReturnsInMemoryWithoutTracingTheText)
+// Each retry sends the whole body again (a PUT rewinds its body file) and
+// returns the last answer; the PUT body file is removed on every path.
+TEST_F(ExchangeTest, RetriesResendTheBodyAndPutLeavesNoBodyFile)
 {
-    ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "secret-token"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 2);
-    EXPECT_EQ(TRUE, o.bResult);
-    ASSERT_TRUE(o.response);
-    EXPECT_EQ(std::string("secret-token"), o.response.get());
-    EXPECT_EQ(0u, CountTrace("INFO", "secret-token"));
-    EXPECT_EQ(1u, CountTrace("INFO", "Writing response."));
-    EXPECT_FALSE(nettest::Exists(kResponseFile));
-}
-
-TEST_F(ExchangeTest, FileModeWritesTheResponseAndLeavesThePointer)
-{
-    ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "to the file"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1);
-    EXPECT_EQ(TRUE, o.bResult);
-    EXPECT_FALSE(o.bResponseTouched);
-    EXPECT_EQ(11u, o.dwcb);
-    EXPECT_EQ("to the file", netfx::ReadFile(kResponseFile));
-    EXPECT_EQ(1u, CountTrace("INFO", "Writing response to: " + kResponseFile));
-}
-
-TEST_F(ExchangeTest, PutSendsItsBodyOnEveryAttemptAndLeavesNoBodyFile)
-{
-    ASSERT_TRUE(netfx::StartScripted(
-        R"({"/api": [{"status": 503, "times": 2}, {"status": 200, "body": "stored"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_PUT);
-    EXPECT_EQ(TRUE, o.bResult);
-    ASSERT_TRUE(o.response);
-    EXPECT_EQ(std::string("stored"), o.response.get());
-    EXPECT_FALSE(nettest::Exists(kPutBody));
-    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(3u, vRequests.size());
-    for (const std::string& strLine : vRequests)
+    struct Case
     {
-        EXPECT_TRUE(Has(strLine, R"("method": "PUT")")) << strLine;
-        EXPECT_TRUE(Has(strLine, R"("body": "{\"query\":\"status\"}")")) << strLine;
-        EXPECT_TRUE(Has(strLine, R"("Content-Type": "application/json; charset=utf-8")")) << strLine;
+        HTTP_REQ_VERB eVerb;
+        const char* pcszMethod;
+        const char* pcszScript;
+        size_t nTransfers;
+    };
+    for (const Case& c :
+         {Case{HTTP_REQ_VERB_POST, "POST", R"({"/api": [{"status": 503, "body": "later"}, {"status": 200, "body": "stored"}]})", 2},
+          Case{HTTP_REQ_VERB_PUT, "PUT",
+               R"({"/api": [{"status": 503, "body": "later", "times": 2}, {"status": 200, "body": "stored"}]})", 3}})
+    {
+        SCOPED_TRACE(c.pcszMethod);
+        ASSERT_TRUE(netfx::StartScripted(c.pcszScript));
+        const Outcome o = Exchange(netfx::ScriptedUrl("api"), c.eVerb);
+        EXPECT_EQ(TRUE, o.bResult);
+        EXPECT_EQ("stored", Delivered(o, 0));
+        EXPECT_EQ(6u, o.dwcb);
+        EXPECT_FALSE(nettest::Exists(kPutBody));
+        const std::vector<std::string> vRequests = netfx::ScriptedRequests();
+        ASSERT_EQ(c.nTransfers, vRequests.size());
+        for (const std::string& strLine : vRequests)
+            for (const std::string& strField : {std::string(R"("method": ")") + c.pcszMethod + "\"",
+                                                std::string(R"("body": "{\"query\":\"status\"}")"),
+                                                std::string(R"("Content-Type": "application/json; charset=utf-8")")})
+                EXPECT_TRUE(Has(strLine, strField)) << strLine;
     }
-}
 
-TEST_F(ExchangeTest, FailedPutLeavesNoBodyFileEither)
-{
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 404}]})"));
     EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_PUT).bResult);
     EXPECT_FALSE(nettest::Exists(kPutBody));
@@ -219,16 +183,14 @@ TEST_F(ExchangeTest, FailedPutLeavesNoBodyFileEither)
 }
 
 // A GET has no body: none of the body headers, or the server would wait
-// for a chunked body that never comes.
+// for a chunked body that never comes. 0 and 4 are not verbs: Init stores GET.
 TEST_F(ExchangeTest, GetSendsNoBodyAndNoBodyHeaders)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "got"}]})"));
-    // 0 and 4 are not verbs: Init stores GET for them.
     for (int iVerb : {1, 0, 4})
     {
         nettest::ClearTrace();
-        const Outcome o = Exchange(netfx::ScriptedUrl("api"), static_cast<HTTP_REQ_VERB>(iVerb));
-        EXPECT_EQ(TRUE, o.bResult) << iVerb;
+        EXPECT_EQ(TRUE, Exchange(netfx::ScriptedUrl("api"), static_cast<HTTP_REQ_VERB>(iVerb)).bResult) << iVerb;
         EXPECT_EQ(1u, CountTrace("INFO", "m_eHttpReqVerb : 1")) << iVerb;
     }
     const std::vector<std::string> vRequests = netfx::ScriptedRequests();
@@ -242,25 +204,7 @@ TEST_F(ExchangeTest, GetSendsNoBodyAndNoBodyHeaders)
     }
 }
 
-TEST_F(ExchangeTest, StoredVerbChoosesTheMethod)
-{
-    ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "ok"}]})"));
-    struct Case
-    {
-        HTTP_REQ_VERB eVerb;
-        const char* pcszMethod;
-    };
-    for (const Case& c : {Case{HTTP_REQ_VERB_POST, "POST"}, Case{HTTP_REQ_VERB_PUT, "PUT"},
-                          Case{HTTP_REQ_VERB_GET, "GET"}})
-        EXPECT_EQ(TRUE, Exchange(netfx::ScriptedUrl("api"), c.eVerb).bResult);
-    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(3u, vRequests.size());
-    EXPECT_TRUE(Has(vRequests[0], R"("method": "POST")"));
-    EXPECT_TRUE(Has(vRequests[1], R"("method": "PUT")"));
-    EXPECT_TRUE(Has(vRequests[2], R"("method": "GET")"));
-}
-
-TEST_F(ExchangeTest, MissingArgumentsAreRefusedBeforeAnyTransfer)
+TEST_F(ExchangeTest, BadArgumentsOrResponseFileFailTheCall)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "ok"}]})"));
     CKVInet inet;
@@ -271,12 +215,8 @@ TEST_F(ExchangeTest, MissingArgumentsAreRefusedBeforeAnyTransfer)
     EXPECT_EQ(FALSE, inet.SendRequestAndGetResponse(nullptr, 0, nullptr, &pszResponse, dwcb));
     EXPECT_EQ(FALSE, inet.SendRequestAndGetResponse("x", 0, nullptr, nullptr, dwcb));
     EXPECT_EQ(2u, CountTrace("ERROR", "Invalid i/p parameters."));
-    EXPECT_EQ(0u, netfx::ScriptedRequests().size());
-}
+    EXPECT_EQ(0u, netfx::ScriptedRequests().size()) << "refused before any transfer";
 
-TEST_F(ExchangeTest, UnusableResponseFileFailsTheDelivery)
-{
-    ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "ok"}]})"));
     EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1, "/var/tmp/missing-dir/out").bResult);
     EXPECT_EQ(1u, CountTrace("ERROR", "Error opening file."));
 }

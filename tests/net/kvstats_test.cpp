@@ -81,26 +81,19 @@ protected:
     static void EnableStats() { ASSERT_TRUE(netfx::WriteFile(kFlagFile, "")); }
 };
 
-TEST_F(KVStatTest, WithoutFlagFileNothingIsRecorded)
-{
-    CKVStat* pStat = CKVStat::GetSingletonInst();
-    ASSERT_NE(nullptr, pStat);
-    EXPECT_FALSE(pStat->mIsStatEnable);
-    EXPECT_EQ(1u, CountEvents("ERROR", "statflag file could not be open"));
-    EXPECT_EQ(1u, CountEvents("ERROR", "Stat collection is disabled"));
-    EXPECT_FALSE(pStat->WriteReqStats("request"));
-    EXPECT_FALSE(pStat->WriteRespStats("response"));
-    EXPECT_FALSE(nettest::Exists(kPerfDir));
-}
-
-TEST_F(KVStatTest, FlagFileSwitchesRecordingOnAndWritesTheHeader)
+// A new singleton tests the flag again and appends another header.
+TEST_F(KVStatTest, FlagFileSwitchesRecordingOnWithOneHeaderPerSingleton)
 {
     EnableStats();
-    CKVStat* pStat = CKVStat::GetSingletonInst();
-    EXPECT_TRUE(pStat->mIsStatEnable);
+    CKVStat* pFirst = CKVStat::GetSingletonInst();
+    EXPECT_TRUE(pFirst->mIsStatEnable);
     EXPECT_EQ(1u, CountEvents("ERROR", "statflag file file found, stat turns on"));
-    EXPECT_EQ(std::vector<std::string>{kHeader}, netfx::ReadLines(kCsv));
     EXPECT_EQ(0u, CountEvents("ERROR", "could not create perf directory"));
+    EXPECT_EQ(pFirst, CKVStat::GetSingletonInst());
+    EXPECT_EQ(std::vector<std::string>{kHeader}, netfx::ReadLines(kCsv));
+    EXPECT_TRUE(CKVStat::DeleteInstance());
+    CKVStat::GetSingletonInst();
+    EXPECT_EQ((std::vector<std::string>{kHeader, kHeader}), netfx::ReadLines(kCsv));
 }
 
 TEST_F(KVStatTest, ExistingDirectoryIsReportedAndTheHeaderStillAppended)
@@ -111,18 +104,6 @@ TEST_F(KVStatTest, ExistingDirectoryIsReportedAndTheHeaderStillAppended)
     CKVStat::GetSingletonInst();
     EXPECT_EQ(1u, CountEvents("ERROR", "could not create perf directory"));
     EXPECT_EQ((std::vector<std::string>{kHeader, "9,1", kHeader}), netfx::ReadLines(kCsv));
-}
-
-TEST_F(KVStatTest, OneHeaderPerSingleton)
-{
-    EnableStats();
-    CKVStat* pFirst = CKVStat::GetSingletonInst();
-    EXPECT_EQ(pFirst, CKVStat::GetSingletonInst());
-    EXPECT_EQ(1u, netfx::ReadLines(kCsv).size());
-    // A new singleton tests the flag again and appends another header.
-    EXPECT_TRUE(CKVStat::DeleteInstance());
-    CKVStat::GetSingletonInst();
-    EXPECT_EQ((std::vector<std::string>{kHeader, kHeader}), netfx::ReadLines(kCsv));
 }
 
 TEST_F(KVStatTest, ConcurrentFirstUseBuildsOneInstance)
@@ -139,15 +120,18 @@ TEST_F(KVStatTest, ConcurrentFirstUseBuildsOneInstance)
     EXPECT_EQ(1u, netfx::ReadLines(kCsv).size());
 }
 
+// A second request in the same second replaces the message file.
 TEST_F(KVStatTest, RequestAndResponseRowsAndMessageFiles)
 {
     EnableStats();
     CKVStat* pStat = CKVStat::GetSingletonInst();
     g_tFakeNow = k14thAt170209;
+    EXPECT_TRUE(pStat->WriteReqStats("first request"));
     EXPECT_TRUE(pStat->WriteReqStats("0123456789"));
     EXPECT_TRUE(pStat->WriteRespStats("response of 25 bytes ....")); // 25 bytes
 
-    EXPECT_EQ((std::vector<std::string>{kHeader, "14170209,10", "14170209,,25"}), netfx::ReadLines(kCsv));
+    EXPECT_EQ((std::vector<std::string>{kHeader, "14170209,13", "14170209,10", "14170209,,25"}),
+              netfx::ReadLines(kCsv));
     EXPECT_EQ("0123456789\nSize in bytes :10\n", netfx::ReadFile(kPerfDir + "KVSTAT_Req_14170209"));
     EXPECT_EQ("response of 25 bytes ....\nSize in bytes :25\n",
               netfx::ReadFile(kPerfDir + "KVSTAT_Resp_14170209"));
@@ -162,17 +146,6 @@ TEST_F(KVStatTest, SingleDigitDayGivesASevenCharacterStamp)
     EXPECT_EQ("\nSize in bytes :0\n", netfx::ReadFile(kPerfDir + "KVSTAT_Req_4053359"));
 }
 
-TEST_F(KVStatTest, SameSecondReplacesTheMessageFile)
-{
-    EnableStats();
-    g_tFakeNow = k14thAt170209;
-    CKVStat* pStat = CKVStat::GetSingletonInst();
-    EXPECT_TRUE(pStat->WriteReqStats("first request"));
-    EXPECT_TRUE(pStat->WriteReqStats("second"));
-    EXPECT_EQ("second\nSize in bytes :6\n", netfx::ReadFile(kPerfDir + "KVSTAT_Req_14170209"));
-    EXPECT_EQ(3u, netfx::ReadLines(kCsv).size());
-}
-
 TEST_F(KVStatTest, MissingDirectoryFailsTheWritesButNotTheResult)
 {
     EnableStats();
@@ -180,36 +153,38 @@ TEST_F(KVStatTest, MissingDirectoryFailsTheWritesButNotTheResult)
     ASSERT_TRUE(nettest::RemoveTree(kPerfDir));
     g_tFakeNow = k14thAt170209;
     EXPECT_TRUE(pStat->WriteReqStats("lost"));
-    EXPECT_EQ(1u, CountEvents("ERROR", "could not open file " + kPerfDir + "KVSTAT_Req_14170209 for writing."));
-    EXPECT_EQ(1u, CountEvents("ERROR", "could not open file " + kCsv + " for writing."));
-    EXPECT_EQ(1u, CountEvents("ERROR", "Failed in writing request buffer"));
-    EXPECT_EQ(1u, CountEvents("ERROR", "Failed in writing request stats in csv"));
     EXPECT_TRUE(pStat->WriteRespStats("lost too"));
-    EXPECT_EQ(1u, CountEvents("ERROR", "Failed in writing response buffer"));
-    EXPECT_EQ(1u, CountEvents("ERROR", "Failed in writing response stats in csv"));
+    for (const std::string& strMessage : std::vector<std::string>{
+             "could not open file " + kPerfDir + "KVSTAT_Req_14170209 for writing.", "Failed in writing request buffer",
+          "Failed in writing request stats in csv", "Failed in writing response buffer",
+          "Failed in writing response stats in csv"})
+        EXPECT_EQ(1u, CountEvents("ERROR", strMessage)) << strMessage;
+    EXPECT_EQ(2u, CountEvents("ERROR", "could not open file " + kCsv + " for writing."));
 }
 
-TEST_F(KVStatTest, EventLogCallsNameTheFunctionAndTheSource)
+// Event-log calls name the function (the initialiser its own) and the
+// source; entry and exit are level 2 (INFO).
+TEST_F(KVStatTest, WithoutFlagFileNothingIsRecorded)
 {
-    CKVStat::GetSingletonInst();
-    std::vector<std::string> vGetSingletonInst;
+    CKVStat* pStat = CKVStat::GetSingletonInst();
+    ASSERT_NE(nullptr, pStat);
+    EXPECT_FALSE(pStat->mIsStatEnable);
+    EXPECT_FALSE(pStat->WriteReqStats("request"));
+    EXPECT_FALSE(pStat->WriteRespStats("response"));
+    EXPECT_FALSE(nettest::Exists(kPerfDir));
+    std::vector<std::string> vSeen;
     for (const nettest::LogLine& line : EventLog())
     {
         EXPECT_EQ("kvstats", line.strSource);
         EXPECT_EQ("net_kvstats_test", line.strApp);
-        if (line.strLabel == "GetSingletonInst")
-            vGetSingletonInst.push_back(line.strLevel + " " + line.strMessage);
+        if (line.strLabel != "WriteReqStats" && line.strLabel != "WriteRespStats")
+            vSeen.push_back(line.strLabel + " " + line.strLevel + " " + line.strMessage);
     }
-    // Entry and exit are level 2 (INFO); the initialiser logs under its own name.
-    EXPECT_EQ((std::vector<std::string>{"INFO Entry.", "INFO Exit."}), vGetSingletonInst);
-    EXPECT_EQ(1u, nettest::Count(EventLog(), "ERROR", "Stat collection is disabled"));
-    for (const nettest::LogLine& line : EventLog())
-    {
-        if (line.strMessage == "Stat collection is disabled")
-        {
-            EXPECT_EQ("KVStatsInit", line.strLabel);
-        }
-    }
+    EXPECT_EQ((std::vector<std::string>{"GetSingletonInst INFO Entry.", "IsStatEnable INFO Entry.",
+                                        "IsStatEnable ERROR statflag file could not be open",
+                                        "KVStatsInit INFO Entry.", "KVStatsInit ERROR Stat collection is disabled",
+                                        "GetSingletonInst INFO Exit."}),
+              vSeen);
 }
 
 // The exchange records its request before and its response after the transfer.
