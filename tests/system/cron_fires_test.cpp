@@ -10,9 +10,7 @@ namespace systest
 namespace
 {
 
-class CronFiresTest : public SystemTest
-{
-};
+using CronFiresTest = SystemTest;
 
 TEST_F(CronFiresTest, CronRunsTheScheduledServicePackScriptAsRoot)
 {

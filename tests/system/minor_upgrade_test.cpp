@@ -24,13 +24,12 @@ const Trace kNoBackup{"ERROR", "Old  CA Backup is not present", "Exit"};
 class MinorUpgradeTest : public SystemTest
 {
 protected:
-    void SetUp() override
+    RunResult RunUpgrade(const std::string& url2)
     {
-        SystemTest::SetUp();
         SetUpgradeType("type=1");
+        return RunSwitch(Http(1), url2, "-CAUPG");
     }
-
-    RunResult RunUpgrade() { return RunSwitch(Http(1), Http(2), "-CAUPG"); }
+    RunResult RunUpgrade() { return RunUpgrade(Http(2)); }
 };
 
 TEST_F(MinorUpgradeTest, ArchivesTheAgentUnpacksBothPackagesAndSchedulesOnlyTheUninstaller)
@@ -41,18 +40,16 @@ TEST_F(MinorUpgradeTest, ArchivesTheAgentUnpacksBothPackagesAndSchedulesOnlyTheU
     RunResult r = RunUpgrade();
 
     EXPECT_CLEAN_RUN(r);
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kUninstallLine});
-    std::vector<std::string> members = ArchiveMembers(kArchive);
+    EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
+    Strings members = ArchiveMembers(kArchive);
     EXPECT_NE(std::find(members.begin(), members.end(), "usr/lib/Zelvano/ClientAgent/bin/kvagent"), members.end())
         << testing::PrintToString(members);
     EXPECT_TRUE(IsExecutable("/var/tmp/installation/kvuninstall_clagnt"));
     EXPECT_TRUE(IsExecutable(kSpScript));
-    EXPECT_TRUE(Exists(kCaPackage));
-    EXPECT_TRUE(Exists(kDeltaPackage));
-    EXPECT_TRUE(Exists(kCaManifest));
-    EXPECT_TRUE(Exists(kDeltaManifest));
-    EXPECT_EQ(RequestedPaths(), (std::vector<std::string>{"/upd/linuxupgrade.ini", "/upd/caPack.tar.gz",
-                                                          "/upd/minupg.ini", "/upd/delta.tar.gz"}));
+    for (const std::string& file : {kCaPackage, kDeltaPackage, kCaManifest, kDeltaManifest})
+        EXPECT_TRUE(Exists(file)) << file;
+    EXPECT_EQ(RequestedPaths(),
+              (Strings{"/upd/linuxupgrade.ini", "/upd/caPack.tar.gz", "/upd/minupg.ini", "/upd/delta.tar.gz"}));
     EXPECT_TRUE(Log().HasInOrder({
         {"INFO", "main", "Upgrade installation start point"},
         {"INFO", "InstallMinUPG", "Entry"},
@@ -92,157 +89,103 @@ TEST_F(MinorUpgradeTest, EqualUrlsFetchEachManifestOnce)
 {
     Publish(CaPackage());
     Publish(DeltaPackage());
-    std::string upper = "HTTP://" + Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTP_PORT") + "/UPD";
-    RunResult r = RunSwitch(Http(1), upper, "-CAUPG");
+    RunResult r = RunUpgrade("HTTP://" + Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTP_PORT") + "/UPD");
     EXPECT_CLEAN_RUN(r);
     EXPECT_TRUE(Log().Has({"INFO", "DownloadAndInstallCA", "both URL are same"}));
     EXPECT_TRUE(Log().Has({"INFO", "InstallMinUPG", "both URL are same"}));
     EXPECT_EQ(Requests().size(), 4u);
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kUninstallLine});
+    EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
 }
 
-TEST_F(MinorUpgradeTest, StageFailingAfterItsArchiveSchedulesTheRollback)
+// A failed client-agent stage schedules the rollback when an archive of the
+// agent exists (taken by this run or an earlier one), and nothing otherwise.
+// Its own deletions follow the stage's table.
+TEST_F(MinorUpgradeTest, FailedAgentStageRollsBackOnlyWithAnArchive)
 {
-    Publish({"--kind", "ca", "--name", "caPack.tar.gz", "--script", "installation/rollbackCA.sh=#!/bin/sh\n"});
-    Publish(DeltaPackage());
+    struct
+    {
+        const char* name;
+        Args ca;              // the client-agent package; none published when empty
+        bool earlierArchive;  // an archive left by an earlier run
+        Trace failure;        // the stage's own failure (its message's beginning)
+        bool manifestLeft, packageLeft, archived;
+    } const cases[] = {
+        {"no uninstaller", {"--kind", "ca", "--name", "caPack.tar.gz", "--script", "installation/rollbackCA.sh=#!/bin/sh\n"},
+         false, {"ERROR", " CA package dir not downloaded", "Exit"}, true, true, true},
+        {"not an archive", {"--kind", "ca", "--name", "caPack.tar.gz", "--garbage", "5000"},
+         false, {"ERROR", "Extract status:", "failed"}, false, false, true},
+        {"404 manifest", {}, false, {"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"}, false, false, false},
+        {"404 manifest, earlier archive", {}, true, {"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"},
+         false, false, true},
+        {"CRC mismatch", CaPackage({"--set", "checksum1_64=1"}),
+         false, {"ERROR", "CheckFileConsistency", "Checksum mismatch In INI (1), From file ("}, false, true, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Reset();
+        if (c.earlierArchive)
+            WriteFile(kArchive, "archive of an earlier run");
+        if (!c.ca.empty())
+            Publish(c.ca);
+        Publish(DeltaPackage());
 
-    RunResult r = RunUpgrade();
+        RunResult r = RunUpgrade();
 
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({{"ERROR", " CA package dir not downloaded", "Exit"}, kStageFailed,
-                                  kRollbackScheduled, kMinorFailed}));
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kRollbackLine});
-    EXPECT_TRUE(Exists(kArchive));
-    EXPECT_TRUE(Exists(kCaManifest)) << "a missing uninstaller deletes nothing";
-    EXPECT_TRUE(Exists(kCaPackage));
-    EXPECT_EQ(RequestedPaths(), (std::vector<std::string>{"/upd/linuxupgrade.ini", "/upd/caPack.tar.gz"}));
+        EXPECT_CLEAN_RUN(r);
+        EXPECT_TRUE(Log().HasPrefix(c.failure)) << c.failure;
+        EXPECT_TRUE(Log().HasInOrder({kStageFailed, c.archived ? kRollbackScheduled : kNoBackup, kMinorFailed}));
+        EXPECT_EQ(NewCrontabLines(), c.archived ? Strings{kRollbackLine} : Strings{});
+        EXPECT_EQ(Exists(kArchive), c.archived);
+        if (c.earlierArchive)
+        {
+            EXPECT_EQ(ReadFile(kArchive), "archive of an earlier run");
+        }
+        EXPECT_EQ(Exists(kCaManifest), c.manifestLeft);
+        EXPECT_EQ(Exists(kCaPackage), c.packageLeft);
+        EXPECT_FALSE(Exists(kDeltaManifest)) << "the delta stage never ran";
+    }
 }
-
-TEST_F(MinorUpgradeTest, StageFailingBeforeAnyArchiveSchedulesNothing)
-{
-    Publish(DeltaPackage());
-
-    RunResult r = RunUpgrade();
-
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({{"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"},
-                                  kStageFailed, kNoBackup, kMinorFailed}));
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{});
-    EXPECT_FALSE(Exists(kArchive));
-    EXPECT_FALSE(Exists(kCaManifest)) << "the 404 page is deleted";
-    EXPECT_EQ(RequestedPaths(), std::vector<std::string>{"/upd/linuxupgrade.ini"});
-}
-
-TEST_F(MinorUpgradeTest, StageFailingBeforeItsArchiveRollsBackToAnEarlierArchive)
-{
-    WriteFile(kArchive, "archive of an earlier run");
-    Publish(DeltaPackage());
-
-    RunResult r = RunUpgrade();
-
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({kStageFailed, kRollbackScheduled, kMinorFailed}));
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kRollbackLine});
-    EXPECT_EQ(ReadFile(kArchive), "archive of an earlier run");
-}
-
-TEST_F(MinorUpgradeTest, AgentPackageThatFailsVerificationLeavesThePackageAndTakesNoArchive)
-{
-    Publish(CaPackage({"--set", "checksum1_64=1"}));
-    Publish(DeltaPackage());
-
-    RunResult r = RunUpgrade();
-
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasPrefix({"ERROR", "CheckFileConsistency", "Checksum mismatch In INI (1), From file ("}));
-    EXPECT_TRUE(Log().HasInOrder({kStageFailed, kNoBackup, kMinorFailed}));
-    EXPECT_FALSE(Exists(kCaManifest));
-    EXPECT_TRUE(Exists(kCaPackage));
-    EXPECT_FALSE(Exists(kArchive));
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{});
-}
-
-TEST_F(MinorUpgradeTest, AgentPackageThatTarCannotUnpackIsDeletedAndRolledBack)
-{
-    Publish({"--kind", "ca", "--name", "caPack.tar.gz", "--garbage", "5000"});
-    Publish(DeltaPackage());
-
-    RunResult r = RunUpgrade();
-
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({{"ERROR", "Extract status:", "failed"}, {"ERROR", "Extract", "Exit"},
-                                  kStageFailed, kRollbackScheduled}));
-    EXPECT_FALSE(Exists(kCaManifest));
-    EXPECT_FALSE(Exists(kCaPackage));
-    EXPECT_TRUE(Exists(kArchive)) << "the archive is taken before the extraction";
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kRollbackLine});
-}
-
-struct DeltaFailure
-{
-    const char* name;
-    Args delta;            // make_update.py update arguments of the delta package
-    Trace trace;           // the failure's own trace (its message's beginning)
-    bool manifestLeft;
-    bool packageLeft;
-
-    friend void PrintTo(const DeltaFailure& c, std::ostream* os) { *os << c.name; }
-};
-
-class DeltaStageFailure : public MinorUpgradeTest, public testing::WithParamInterface<DeltaFailure>
-{
-};
 
 // A failure after the first stage undoes nothing of it: its uninstaller line
-// stays and no rollback is scheduled.
-TEST_P(DeltaStageFailure, KeepsTheUninstallerLineAndDeletesPerTheDeltaTable)
+// stays and no rollback is scheduled. The delta's own files follow its table.
+TEST_F(MinorUpgradeTest, FailedDeltaStageKeepsTheUninstallerLine)
 {
-    const DeltaFailure& c = GetParam();
-    Publish(CaPackage());
-    if (!c.delta.empty())
-        Publish(c.delta);
+    struct
+    {
+        const char* name;
+        Args delta;  // none published when empty
+        Trace trace;
+        bool manifestLeft, packageLeft;
+    } const cases[] = {
+        {"404 manifest", {}, {"ERROR", "InstallMinUPG", "GetMinorUpgradePackInfo failed."}, false, false},
+        {"MD5 mismatch", DeltaPackage({"--set", "checksum2_64=ffffffffffffffffffffffffffffffff"}),
+         {"ERROR", "CheckFileConsistency", "MD5 mismatch In INI (ffffffffffffffffffffffffffffffff), From file ("},
+         false, true},
+        {"not an archive", {"--kind", "delta", "--name", "delta.tar.gz", "--garbage", "4000"},
+         {"ERROR", "Extract status:", "failed"}, false, false},
+        {"no delta script", {"--kind", "delta", "--name", "delta.tar.gz", "--file", "kvlinxsp/other=x"},
+         {"ERROR", "Delta Changes not download", "Exit"}, true, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Publish(CaPackage());
+        if (!c.delta.empty())
+            Publish(c.delta);
 
-    RunResult r = RunUpgrade();
+        RunResult r = RunUpgrade();
 
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasPrefix(c.trace)) << c.trace;
-    EXPECT_TRUE(Log().Has(kMinorFailed));
-    EXPECT_EQ(NewCrontabLines(), std::vector<std::string>{kUninstallLine});
-    EXPECT_EQ(Exists(kDeltaManifest), c.manifestLeft);
-    EXPECT_EQ(Exists(kDeltaPackage), c.packageLeft);
-    EXPECT_TRUE(Exists(kCaManifest));
+        EXPECT_CLEAN_RUN(r);
+        EXPECT_TRUE(Log().HasPrefix(c.trace)) << c.trace;
+        EXPECT_TRUE(Log().Has(kMinorFailed));
+        EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
+        EXPECT_EQ(Exists(kDeltaManifest), c.manifestLeft);
+        EXPECT_EQ(Exists(kDeltaPackage), c.packageLeft);
+        EXPECT_TRUE(Exists(kCaManifest));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    MinorUpgrade, DeltaStageFailure,
-    testing::Values(
-        DeltaFailure{"ManifestMissing", {}, {"ERROR", "InstallMinUPG", "GetMinorUpgradePackInfo failed."}, false, false},
-        DeltaFailure{"LengthMismatch",
-                     DeltaPackage({"--set", "filelength_64=9"}),
-                     {"ERROR", "CheckFileConsistency", "File length mismatch In INI (9), From file ("},
-                     false,
-                     true},
-        DeltaFailure{"CrcMismatch",
-                     DeltaPackage({"--set", "checksum1_64=9"}),
-                     {"ERROR", "CheckFileConsistency", "Checksum mismatch In INI (9), From file ("},
-                     false,
-                     true},
-        DeltaFailure{"Md5Mismatch",
-                     DeltaPackage({"--set", "checksum2_64=ffffffffffffffffffffffffffffffff"}),
-                     {"ERROR", "CheckFileConsistency", "MD5 mismatch In INI (ffffffffffffffffffffffffffffffff), From file ("},
-                     false,
-                     true},
-        DeltaFailure{"TarCannotUnpack",
-                     {"--kind", "delta", "--name", "delta.tar.gz", "--garbage", "4000"},
-                     {"ERROR", "Extract status:", "failed"},
-                     false,
-                     false},
-        DeltaFailure{"NoDeltaScript",
-                     {"--kind", "delta", "--name", "delta.tar.gz", "--file", "kvlinxsp/other=x"},
-                     {"ERROR", "Delta Changes not download", "Exit"},
-                     true,
-                     true}),
-    [](const testing::TestParamInfo<DeltaFailure>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace systest
