@@ -14,7 +14,7 @@ packages=(
     # benchmark references
     zlib1g-dev libssl-dev
     # sandbox and the programs the installer runs
-    util-linux iproute2 tar gzip procps sysvinit-utils init-system-helpers
+    util-linux iproute2 tar gzip procps sysvinit-utils init-system-helpers e2fsprogs
     # update source, proxies, cron, test PKI, scripted server, reference client
     nginx-light tinyproxy microsocks dante-server cron openssl python3 curl
 )

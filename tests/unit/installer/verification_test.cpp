@@ -42,16 +42,24 @@ TEST(GetFileLength, ReportsSizeOrMinusOne)
 
 TEST(GetDiskFreeSpace, ReportsBlocksAvailableToUsersTimesBlockSize)
 {
+    // An ext4 file system with half its blocks reserved for root tells the
+    // blocks an ordinary user may fill (f_bavail) from all free blocks.
+    ASSERT_EQ(0, mkdir("/tmp/reserved", 0755));
+    if (std::system("truncate -s 8M /tmp/ext4.img && mkfs.ext4 -q -F -m 50 /tmp/ext4.img && "
+                    "mount -o loop /tmp/ext4.img /tmp/reserved") != 0)
+        GTEST_SKIP() << "no loop device or mkfs.ext4 on this machine";
     struct statvfs fs;
-    ASSERT_EQ(0, statvfs("/var/tmp/", &fs));
+    ASSERT_EQ(0, statvfs("/tmp/reserved/", &fs));
+    ASSERT_LT(fs.f_bavail, fs.f_bfree) << "the reserve must make the two differ";
     uint64_t uiFree = 1;
     DWORD dwError = 99;
     insttest::ClearTrace();
-    ASSERT_EQ(TRUE, GetDiskFreeSpace("/var/tmp/", &uiFree, &dwError));
+    ASSERT_EQ(TRUE, GetDiskFreeSpace("/tmp/reserved/", &uiFree, &dwError));
     EXPECT_EQ(static_cast<uint64_t>(fs.f_bavail) * fs.f_bsize, uiFree);
     EXPECT_EQ(0u, dwError);
     EXPECT_EQ((std::vector<TraceLine>{Info(kSpace, "Entry"), Info(kSpace, "free space"), Info(kSpace, "EXIT")}),
               ReadTrace());
+    EXPECT_EQ(0, umount("/tmp/reserved"));
 }
 
 TEST(GetDiskFreeSpace, MissingPathIs1002FullFileSystemIsZeroWith1005NullStoresNothing)
