@@ -21,29 +21,23 @@ protected:
     void SetUp() override { ASSERT_TRUE(nettest::RemoveTree("/usr/lib/Zelvano/ClientAgent")); }
 };
 
+// Rows: what is at the config path (none, directory, plain file), buffer
+// size, expected result. On failure the buffer is left exactly as it was.
 TEST_F(AgentLibsTest, ConfigDirIsGivenOnlyWhenItIsADirectoryAndFits)
 {
-    enum Kind { kNone, kDir, kFile };
-    struct Case
+    for (const auto& [cKind, uSize, bExpected] : {std::make_tuple('-', 1024u, FALSE), std::make_tuple('f', 1024u, FALSE),
+                                                  std::make_tuple('d', 37u, TRUE), std::make_tuple('d', 36u, FALSE)})
     {
-        Kind kind;
-        unsigned uSize;
-        BOOLEAN bExpected;
-    };
-    for (const Case& c : {Case{kNone, 1024, FALSE}, Case{kFile, 1024, FALSE}, Case{kDir, 1024, TRUE},
-                          Case{kDir, 37, TRUE}, Case{kDir, 36, FALSE}, Case{kDir, 0, FALSE}})
-    {
-        SCOPED_TRACE(std::to_string(c.kind) + "/" + std::to_string(c.uSize));
+        SCOPED_TRACE(std::string(1, cKind) + "/" + std::to_string(uSize));
         ASSERT_TRUE(nettest::RemoveTree("/usr/lib/Zelvano/ClientAgent"));
-        ASSERT_TRUE(c.kind != kDir || nettest::MakeDirs(kConfigDir));
-        ASSERT_TRUE(c.kind != kFile || (nettest::MakeDirs("/usr/lib/Zelvano/ClientAgent") &&
-                                        netfx::WriteFile("/usr/lib/Zelvano/ClientAgent/config", "x")));
+        ASSERT_TRUE(cKind != 'd' || nettest::MakeDirs(kConfigDir));
+        ASSERT_TRUE(cKind != 'f' || (nettest::MakeDirs("/usr/lib/Zelvano/ClientAgent") &&
+                                     netfx::WriteFile("/usr/lib/Zelvano/ClientAgent/config", "x")));
         char szBuffer[1024];
         std::memset(szBuffer, 'x', sizeof(szBuffer));
-        EXPECT_EQ(c.bExpected, GetClientAgentConfigDir(szBuffer, c.uSize));
-        // On failure the buffer is left exactly as it was.
-        EXPECT_EQ(c.bExpected ? kConfigDir : std::string(sizeof(szBuffer), 'x'),
-                  c.bExpected ? std::string(szBuffer) : std::string(szBuffer, sizeof(szBuffer)));
+        EXPECT_EQ(bExpected, GetClientAgentConfigDir(szBuffer, uSize));
+        EXPECT_EQ(bExpected ? kConfigDir : std::string(sizeof(szBuffer), 'x'),
+                  bExpected ? std::string(szBuffer) : std::string(szBuffer, sizeof(szBuffer)));
     }
     EXPECT_EQ(FALSE, GetClientAgentConfigDir(nullptr, 1024));
 }

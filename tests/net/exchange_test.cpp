@@ -17,33 +17,31 @@ using nettest::CountTrace;
 
 const std::string kResponseFile = "/var/tmp/exchange.out";
 const std::string kPutBody = "/tmp/curlPut.req";
-const std::string kRequest = R"({"query":"status"})";
+const std::string kBodyField = R"("body": "{\"query\":\"status\"}")";
+const std::string kJsonType = R"("Content-Type": "application/json; charset=utf-8")";
 
 struct Outcome
 {
     BOOLEAN bResult = FALSE;
     std::unique_ptr<char, decltype(&std::free)> response{nullptr, &std::free}; // memory mode copy
     bool bResponseTouched = false;
-    DWORD dwcb = 0;
+    DWORD dwcb = 12345;
 };
 
 // One Init and one exchange, response in memory (mode != 1) or in the file.
-Outcome Exchange(const std::string& strUrl, HTTP_REQ_VERB eVerb, BOOLEAN boWriteResponseFile = 0,
+Outcome Exchange(HTTP_REQ_VERB eVerb, BOOLEAN mode = 0, const std::string& strUrl = netfx::ScriptedUrl("api"),
                  const std::string& strResponseFile = kResponseFile)
 {
     static char s_cSentinel = 0;
-    Outcome outcome;
+    Outcome o;
     CKVInet inet;
     EXPECT_EQ(TRUE, inet.InitKVInet(strUrl.c_str(), nullptr, 0, nullptr, nullptr, eVerb));
     CHAR* pszResponse = &s_cSentinel;
-    DWORD dwcb = 12345;
-    outcome.bResult = inet.SendRequestAndGetResponse(kRequest.c_str(), boWriteResponseFile,
-                                                     strResponseFile.c_str(), &pszResponse, dwcb);
-    outcome.bResponseTouched = pszResponse != &s_cSentinel;
-    if (outcome.bResponseTouched)
-        outcome.response.reset(pszResponse);
-    outcome.dwcb = dwcb;
-    return outcome;
+    o.bResult = inet.SendRequestAndGetResponse(R"({"query":"status"})", mode, strResponseFile.c_str(), &pszResponse,
+                                               o.dwcb);
+    if ((o.bResponseTouched = pszResponse != &s_cSentinel))
+        o.response.reset(pszResponse);
+    return o;
 }
 
 // The response as delivered: in the file in mode 1, in memory otherwise.
@@ -52,10 +50,17 @@ std::string Delivered(const Outcome& o, BOOLEAN mode)
     return mode == 1 ? netfx::ReadFile(kResponseFile) : o.response ? o.response.get() : "<none>";
 }
 
-// Fields of the scripted server's JSON log line, found as text.
-bool Has(const std::string& strLogLine, const std::string& strFragment)
+// Every request the scripted server logged holds each of vFields (as text).
+void ExpectRequests(size_t nExpected, const std::vector<std::string>& vFields, const char* pcszAbsent = "\x01")
 {
-    return strLogLine.find(strFragment) != std::string::npos;
+    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
+    EXPECT_EQ(nExpected, vRequests.size());
+    for (const std::string& strLine : vRequests)
+    {
+        for (const std::string& strField : vFields)
+            EXPECT_NE(std::string::npos, strLine.find(strField)) << strLine;
+        EXPECT_EQ(std::string::npos, strLine.find(pcszAbsent)) << strLine;
+    }
 }
 
 class ExchangeTest : public ::testing::Test
@@ -76,9 +81,8 @@ TEST_F(ExchangeTest, PostDeliversTheBodyInEveryMode)
     for (BOOLEAN mode : {BOOLEAN(0), BOOLEAN(1), BOOLEAN(2)})
     {
         SCOPED_TRACE(int(mode));
-        ASSERT_TRUE(nettest::RemoveTree(kResponseFile));
-        nettest::ClearTrace();
-        const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, mode);
+        SetUp();
+        const Outcome o = Exchange(HTTP_REQ_VERB_POST, mode);
         EXPECT_EQ(TRUE, o.bResult);
         EXPECT_EQ(7u, o.dwcb);
         EXPECT_EQ(mode == 1, o.bResponseTouched == false);
@@ -87,56 +91,47 @@ TEST_F(ExchangeTest, PostDeliversTheBodyInEveryMode)
         EXPECT_EQ(mode == 1 ? 1u : 0u, CountTrace("INFO", "Writing response to: " + kResponseFile));
         EXPECT_EQ("abcdefg", Delivered(o, mode));
     }
-    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(3u, vRequests.size());
-    for (const std::string& strLine : vRequests)
-        for (const char* pcszField :
-             {R"("method": "POST")", R"("Content-Type": "application/json; charset=utf-8")",
-              R"("Transfer-Encoding": "chunked")", R"("Cache-Control": "no-cache")",
-              R"("Connection": "Keep-Alive")", R"("body": "{\"query\":\"status\"}")"})
-            EXPECT_TRUE(Has(strLine, pcszField)) << strLine;
+    ExpectRequests(3, {R"("method": "POST")", kJsonType, R"("Transfer-Encoding": "chunked")",
+                       R"("Cache-Control": "no-cache")", R"("Connection": "Keep-Alive")", kBodyField});
 }
 
-TEST_F(ExchangeTest, TenAnswersWithoutSuccessMakeExactlyTenTransfers)
+// Ten non-200 answers make exactly ten transfers; a refused connection is
+// not retried.
+TEST_F(ExchangeTest, RetryRules)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 500, "body": "busy"}]})"));
-    const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST);
+    const Outcome o = Exchange(HTTP_REQ_VERB_POST);
     EXPECT_EQ(FALSE, o.bResult);
     EXPECT_FALSE(o.bResponseTouched);
     EXPECT_EQ(12345u, o.dwcb);
     EXPECT_EQ(10u, netfx::ScriptedRequests().size());
     EXPECT_EQ(1u, CountTrace("ERROR",
                              "CURL is failed either for attempts exceeded reason or for other reason Attempts(10)."));
-}
 
-TEST_F(ExchangeTest, RefusedConnectionIsNotRetried)
-{
-    EXPECT_EQ(FALSE, Exchange("http://127.0.0.1:9/api", HTTP_REQ_VERB_POST).bResult);
+    nettest::ClearTrace();
+    EXPECT_EQ(FALSE, Exchange(HTTP_REQ_VERB_POST, 0, "http://127.0.0.1:9/api").bResult);
     EXPECT_EQ(1u, CountTrace("INFO", "All options set. Before curl_easy_perform."));
     EXPECT_EQ(1u, CountTrace("ERROR",
                              "CURL is failed either for attempts exceeded reason or for other reason Attempts(0)."));
 }
 
-TEST_F(ExchangeTest, EmptySuccessIsAnEmptyTextInMemoryButAFailureInAFile)
+// An empty success is an empty text in memory but a failure in a file; a
+// body is cut at its first NUL byte.
+TEST_F(ExchangeTest, EmptyAndNulBodies)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200}]})"));
-    const Outcome inMemory = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 0);
+    const Outcome inMemory = Exchange(HTTP_REQ_VERB_POST, 0);
     EXPECT_EQ(TRUE, inMemory.bResult);
-    ASSERT_TRUE(inMemory.response);
-    EXPECT_EQ(std::string(), inMemory.response.get());
+    EXPECT_EQ("", Delivered(inMemory, 0));
     EXPECT_EQ(0u, inMemory.dwcb);
-
-    EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1).bResult);
+    EXPECT_EQ(FALSE, Exchange(HTTP_REQ_VERB_POST, 1).bResult);
     EXPECT_EQ(1u, CountTrace("ERROR", "Error Writing file."));
     EXPECT_TRUE(nettest::Exists(kResponseFile)); // created, then left in place
-}
 
-TEST_F(ExchangeTest, ResponseIsCutAtItsFirstNulByte)
-{
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body_hex": "414200434400"}]})"));
     for (BOOLEAN mode : {BOOLEAN(0), BOOLEAN(1)})
     {
-        const Outcome o = Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, mode);
+        const Outcome o = Exchange(HTTP_REQ_VERB_POST, mode);
         EXPECT_EQ(TRUE, o.bResult);
         EXPECT_EQ(2u, o.dwcb);
         EXPECT_EQ("AB", Delivered(o, mode));
@@ -147,61 +142,36 @@ TEST_F(ExchangeTest, ResponseIsCutAtItsFirstNulByte)
 // returns the last answer; the PUT body file is removed on every path.
 TEST_F(ExchangeTest, RetriesResendTheBodyAndPutLeavesNoBodyFile)
 {
-    struct Case
+    for (const auto& [eVerb, pcszMethod, nTimes] :
+         {std::make_tuple(HTTP_REQ_VERB_POST, "POST", 1), std::make_tuple(HTTP_REQ_VERB_PUT, "PUT", 2)})
     {
-        HTTP_REQ_VERB eVerb;
-        const char* pcszMethod;
-        const char* pcszScript;
-        size_t nTransfers;
-    };
-    for (const Case& c :
-         {Case{HTTP_REQ_VERB_POST, "POST", R"({"/api": [{"status": 503, "body": "later"}, {"status": 200, "body": "stored"}]})", 2},
-          Case{HTTP_REQ_VERB_PUT, "PUT",
-               R"({"/api": [{"status": 503, "body": "later", "times": 2}, {"status": 200, "body": "stored"}]})", 3}})
-    {
-        SCOPED_TRACE(c.pcszMethod);
-        ASSERT_TRUE(netfx::StartScripted(c.pcszScript));
-        const Outcome o = Exchange(netfx::ScriptedUrl("api"), c.eVerb);
+        SCOPED_TRACE(pcszMethod);
+        ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 503, "body": "later", "times": )" +
+                                         std::to_string(nTimes) + R"(}, {"status": 200, "body": "stored"}]})"));
+        const Outcome o = Exchange(eVerb);
         EXPECT_EQ(TRUE, o.bResult);
         EXPECT_EQ("stored", Delivered(o, 0));
         EXPECT_EQ(6u, o.dwcb);
         EXPECT_FALSE(nettest::Exists(kPutBody));
-        const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-        ASSERT_EQ(c.nTransfers, vRequests.size());
-        for (const std::string& strLine : vRequests)
-            for (const std::string& strField : {std::string(R"("method": ")") + c.pcszMethod + "\"",
-                                                std::string(R"("body": "{\"query\":\"status\"}")"),
-                                                std::string(R"("Content-Type": "application/json; charset=utf-8")")})
-                EXPECT_TRUE(Has(strLine, strField)) << strLine;
+        ExpectRequests(nTimes + 1, {R"("method": ")" + std::string(pcszMethod) + "\"", kBodyField, kJsonType});
     }
-
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 404}]})"));
-    EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_PUT).bResult);
+    EXPECT_EQ(FALSE, Exchange(HTTP_REQ_VERB_PUT).bResult);
     EXPECT_FALSE(nettest::Exists(kPutBody));
-    EXPECT_EQ(FALSE, Exchange("http://127.0.0.1:9/api", HTTP_REQ_VERB_PUT).bResult);
+    EXPECT_EQ(FALSE, Exchange(HTTP_REQ_VERB_PUT, 0, "http://127.0.0.1:9/api").bResult);
     EXPECT_FALSE(nettest::Exists(kPutBody));
 }
 
 // A GET has no body: none of the body headers, or the server would wait
-// for a chunked body that never comes. 0 and 4 are not verbs: Init stores GET.
+// for a chunked body that never comes. 4 is not a verb: Init stores GET.
 TEST_F(ExchangeTest, GetSendsNoBodyAndNoBodyHeaders)
 {
     ASSERT_TRUE(netfx::StartScripted(R"({"/api": [{"status": 200, "body": "got"}]})"));
-    for (int iVerb : {1, 0, 4})
-    {
-        nettest::ClearTrace();
-        EXPECT_EQ(TRUE, Exchange(netfx::ScriptedUrl("api"), static_cast<HTTP_REQ_VERB>(iVerb)).bResult) << iVerb;
-        EXPECT_EQ(1u, CountTrace("INFO", "m_eHttpReqVerb : 1")) << iVerb;
-    }
-    const std::vector<std::string> vRequests = netfx::ScriptedRequests();
-    ASSERT_EQ(3u, vRequests.size());
-    for (const std::string& strLine : vRequests)
-    {
-        EXPECT_TRUE(Has(strLine, R"("method": "GET")")) << strLine;
-        EXPECT_TRUE(Has(strLine, R"("body_len": 0)")) << strLine;
-        EXPECT_FALSE(Has(strLine, "Transfer-Encoding")) << strLine;
-        EXPECT_FALSE(Has(strLine, "Content-Type")) << strLine;
-    }
+    EXPECT_EQ(TRUE, Exchange(HTTP_REQ_VERB_GET).bResult);
+    EXPECT_EQ(TRUE, Exchange(static_cast<HTTP_REQ_VERB>(4)).bResult);
+    EXPECT_EQ(2u, CountTrace("INFO", "m_eHttpReqVerb : 1"));
+    ExpectRequests(2, {R"("method": "GET")", R"("body_len": 0)"}, "Content-Type");
+    ExpectRequests(2, {}, "Transfer-Encoding");
 }
 
 TEST_F(ExchangeTest, BadArgumentsOrResponseFileFailTheCall)
@@ -210,29 +180,22 @@ TEST_F(ExchangeTest, BadArgumentsOrResponseFileFailTheCall)
     CKVInet inet;
     ASSERT_EQ(TRUE, inet.InitKVInet(netfx::ScriptedUrl("api").c_str(), nullptr, 0, nullptr, nullptr,
                                     HTTP_REQ_VERB_POST));
-    CHAR* pszResponse = nullptr;
     DWORD dwcb = 0;
-    EXPECT_EQ(FALSE, inet.SendRequestAndGetResponse(nullptr, 0, nullptr, &pszResponse, dwcb));
     EXPECT_EQ(FALSE, inet.SendRequestAndGetResponse("x", 0, nullptr, nullptr, dwcb));
-    EXPECT_EQ(2u, CountTrace("ERROR", "Invalid i/p parameters."));
+    EXPECT_EQ(1u, CountTrace("ERROR", "Invalid i/p parameters."));
     EXPECT_EQ(0u, netfx::ScriptedRequests().size()) << "refused before any transfer";
 
-    EXPECT_EQ(FALSE, Exchange(netfx::ScriptedUrl("api"), HTTP_REQ_VERB_POST, 1, "/var/tmp/missing-dir/out").bResult);
+    EXPECT_EQ(FALSE, Exchange(HTTP_REQ_VERB_POST, 1, netfx::ScriptedUrl("api"), "/var/tmp/missing-dir/out").bResult);
     EXPECT_EQ(1u, CountTrace("ERROR", "Error opening file."));
 }
 
 TEST(URLEncodeRequestTest, EncodesAllButUnreservedCharactersAndEquals)
 {
-    struct Case
-    {
-        const char* pcszIn;
-        const char* pcszOut;
-    };
     CKVInet inet;
-    for (const Case& c : {Case{"x y=z&w", "x%20y=z%26w"}, Case{"~-_.", "~-_."}, Case{"\n", "%0a"},
-                          Case{"AZaz09", "AZaz09"}, Case{"a/b+c", "a%2fb%2bc"}, Case{"\xe9\x80", "%e9%80"},
-                          Case{"%", "%25"}, Case{"", ""}})
-        EXPECT_EQ(c.pcszOut, inet.URLEncodeRequest(c.pcszIn)) << c.pcszIn;
+    for (const auto& [pcszIn, pcszOut] : {std::make_pair("x y=z&w~-_.AZaz09", "x%20y=z%26w~-_.AZaz09"),
+                                          std::make_pair("\na/b+c%\xe9\x80", "%0aa%2fb%2bc%25%e9%80"),
+                                          std::make_pair("", "")})
+        EXPECT_EQ(pcszOut, inet.URLEncodeRequest(pcszIn)) << pcszIn;
 }
 
 TEST(MultipartTest, ReturnsFalseAndWritesNeitherOutput)

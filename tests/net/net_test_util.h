@@ -1,5 +1,5 @@
-// Helpers shared by the network tests: reading the trace log and the event
-// log (same line layout), and small file utilities.
+// Helpers shared by the network tests: the trace log and the event log (same
+// line layout), nginx's access log and small file utilities.
 #pragma once
 
 #include <unistd.h>
@@ -42,19 +42,14 @@ inline bool ParseLine(const std::string& s, LogLine& line)
 
 // A line that does not parse keeps its raw text as the message and an empty
 // level, so a layout fault shows up in assertions.
-inline std::vector<LogLine> ReadLog(const std::string& strPath)
+inline std::vector<LogLine> ReadLog(const std::string& strPath = kTraceLog)
 {
     std::vector<LogLine> vLines;
     for (const std::string& strText : netfx::ReadLines(strPath))
-    {
-        vLines.emplace_back();
-        if (!ParseLine(strText, vLines.back()))
+        if (vLines.emplace_back(); !ParseLine(strText, vLines.back()))
             vLines.back() = LogLine{"", "", strText, "", "", 0};
-    }
     return vLines;
 }
-
-inline std::vector<LogLine> Trace() { return ReadLog(kTraceLog); }
 
 inline void ClearTrace()
 {
@@ -62,34 +57,26 @@ inline void ClearTrace()
         throw std::runtime_error("cannot clear the trace log");
 }
 
-inline size_t Count(const std::vector<LogLine>& vLines, const std::string& strLevel,
-                    const std::string& strMessage)
+inline size_t CountTrace(const std::string& strLevel, const std::string& strMessage,
+                         const std::string& strLog = kTraceLog)
 {
     size_t n = 0;
-    for (const LogLine& line : vLines)
+    for (const LogLine& line : ReadLog(strLog))
         n += (line.strLevel == strLevel && line.strMessage == strMessage) ? 1 : 0;
     return n;
-}
-
-inline size_t CountTrace(const std::string& strLevel, const std::string& strMessage)
-{
-    return Count(Trace(), strLevel, strMessage);
 }
 
 // True when the trace holds vExpected in this order (others may lie between).
 inline bool TraceInOrder(const std::vector<std::string>& vExpected)
 {
     size_t i = 0;
-    for (const LogLine& line : Trace())
-        if (i < vExpected.size() && line.strMessage == vExpected[i])
-            ++i;
+    for (const LogLine& line : ReadLog())
+        i += (i < vExpected.size() && line.strMessage == vExpected[i]) ? 1 : 0;
     return i == vExpected.size();
 }
 
 inline bool Exists(const std::string& strPath) { return access(strPath.c_str(), F_OK) == 0; }
-
 inline bool MakeDirs(const std::string& strPath) { return netfx::Exec({"/bin/mkdir", "-p", strPath}) == 0; }
-
 inline bool RemoveTree(const std::string& strPath) { return netfx::Exec({"/bin/rm", "-rf", strPath}) == 0; }
 
 // Access-log lines of nginx whose request line holds strPath. nginx logs a
@@ -100,13 +87,18 @@ inline std::vector<std::string> Requests(const std::string& strPath, size_t nExp
     std::vector<std::string> vFound;
     for (int iTry = 0; iTry < 200 && vFound.size() < nExpected; ++iTry)
     {
-        if (iTry > 0)
-            usleep(10000);
+        usleep(iTry > 0 ? 10000 : 0);
         vFound.clear();
         for (const std::string& strLine : netfx::AccessLog())
             if (strLine.find(" " + strPath + " HTTP/") != std::string::npos)
                 vFound.push_back(strLine);
     }
     return vFound;
+}
+
+// Each access-log line starts with the peer's address.
+inline bool FromPeer(const std::string& strLine, const std::string& strPeer)
+{
+    return strLine.rfind(strPeer + " ", 0) == 0;
 }
 } // namespace nettest
