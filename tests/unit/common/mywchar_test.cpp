@@ -13,151 +13,101 @@ namespace
 typedef std::vector<my_wchar_t> WideBuffer;
 constexpr my_wchar_t kFill = 0xAAAA;
 
-// A wide buffer holding the UTF-16 text (terminated), padded with kFill so
-// writes past the expected end show up.
-WideBuffer Wide(const char16_t* pText, std::size_t nCapacity = 32)
+// A wide buffer of 32 units holding the UTF-16 text (terminated), padded with
+// kFill so writes past the expected end show up.
+WideBuffer Wide(const char16_t* pText)
 {
-    WideBuffer vec(nCapacity, kFill);
-    std::size_t i = 0;
-    for (; pText[i] != 0; ++i)
-        vec.at(i) = static_cast<my_wchar_t>(pText[i]);
-    vec.at(i) = 0;
+    WideBuffer vec(pText, pText + std::char_traits<char16_t>::length(pText) + 1);
+    vec.resize(32, kFill);
     return vec;
 }
+
+// The low bytes of a UTF-16 literal: u"\u00E9" is the byte 0xE9.
+std::string Narrow(const char16_t* p) { return std::string(p, p + std::char_traits<char16_t>::length(p)); }
 
 std::u16string Text(const my_wchar_t* pText)
 {
     std::u16string str;
-    for (; *pText != 0; ++pText)
-        str.push_back(static_cast<char16_t>(*pText));
+    while (*pText != 0)
+        str.push_back(static_cast<char16_t>(*pText++));
     return str;
 }
 
-WideBuffer Head(const WideBuffer& vec, std::size_t n)
-{
-    return WideBuffer(vec.begin(), vec.begin() + static_cast<std::ptrdiff_t>(n));
-}
+WideBuffer Head(const WideBuffer& vec, std::size_t n) { return WideBuffer(vec.begin(), vec.begin() + long(n)); }
 
 // ----------------------------------------------------------- comparisons
 
-// The unbounded comparisons in the shape of the bounded ones, for one table.
-typedef int (*PfnWideCompare)(const my_wchar_t*, const my_wchar_t*, UINT);
-int Cmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT) { return my_wcscmp(s1, s2); }
-int ICmp(const my_wchar_t* s1, const my_wchar_t* s2, UINT) { return my_wcsicmp(s1, s2); }
+// Every comparison in one shape, for one table; n is ignored by the unbounded ones.
+typedef const char16_t* Lit;
+int Cmp(Lit a, Lit b, UINT) { return my_wcscmp(Wide(a).data(), Wide(b).data()); }
+int NCmp(Lit a, Lit b, UINT n) { return my_wcsncmp(Wide(a).data(), Wide(b).data(), n); }
+int ICmp(Lit a, Lit b, UINT) { return my_wcsicmp(Wide(a).data(), Wide(b).data()); }
+int NICmp(Lit a, Lit b, UINT n) { return my_wcsnicmp(Wide(a).data(), Wide(b).data(), n); }
+int CsCmp(Lit a, Lit b, UINT) { return my_wcscscmp(Wide(a).data(), Narrow(b).c_str()); }
+int SICmp(Lit a, Lit b, UINT) { return my_stricmp(Narrow(a).c_str(), Narrow(b).c_str()); }
+int SNICmp(Lit a, Lit b, UINT n) { return my_strnicmp(Narrow(a).c_str(), Narrow(b).c_str(), n); }
 
-TEST(WideCompare, ResultsAreMinusOneZeroOrOne)
+TEST(Compare, ResultsAreMinusOneZeroOrOneAfterTheFoldAndSignExtension)
 {
-    const struct { PfnWideCompare pfnCompare; const char16_t *pFirst, *pSecond; UINT n; int iExpected; } aCases[] = {
-        {Cmp, u"abc", u"abd", 0, -1},        {Cmp, u"abd", u"abc", 0, 1},  {Cmp, u"ab", u"abc", 0, -1},
-        {Cmp, u"abc", u"ab", 0, 1},          {Cmp, u"abc", u"abc", 0, 0},  {Cmp, u"", u"", 0, 0},
+    const struct { int (*pfnCompare)(Lit, Lit, UINT); Lit pFirst, pSecond; UINT n; int iExpected; } aCases[] = {
+        {Cmp, u"abc", u"abd", 0, -1}, {Cmp, u"abd", u"abc", 0, 1}, {Cmp, u"ab", u"abc", 0, -1},
+        {Cmp, u"abc", u"ab", 0, 1},   {Cmp, u"", u"", 0, 0},
         {Cmp, u"a", u"z", 0, -1},            // not a difference of 25
         {Cmp, u"\u00FF", u"\u0100", 0, -1},  // all 16 bits count
         {Cmp, u"\uFFFF", u"a", 0, 1},        // unsigned
-        {my_wcsncmp, u"abcX", u"abcY", 3, 0}, {my_wcsncmp, u"abcX", u"abcY", 4, -1},
-        {my_wcsncmp, u"ab", u"abc", 2, 0},    {my_wcsncmp, u"ab", u"abc", 3, -1},
-        {my_wcsncmp, u"x", u"y", 0, 0},       {ICmp, u"ABC", u"abc", 0, 0},  {ICmp, u"a", u"B", 0, -1},
-        {ICmp, u"[", u"{", 0, 0},  // the fold ignores what a letter is
-        {ICmp, u"_", u"a", 0, 1},  // 0x5F against the folded 0x41
+        {NCmp, u"abcX", u"abcY", 3, 0}, {NCmp, u"abcX", u"abcY", 4, -1}, {NCmp, u"ab", u"abc", 3, -1},
+        {NCmp, u"x", u"y", 0, 0},       {ICmp, u"ABC", u"abc", 0, 0},
+        {ICmp, u"[", u"{", 0, 0},            // the fold ignores what a letter is
+        {ICmp, u"_", u"a", 0, 1},            // 0x5F against the folded 0x41
         {ICmp, u"\u0161", u"\u0141", 0, 0},  // bit 5 of a non-ASCII character
         {ICmp, u"\u0141", u"A", 0, 1},       // only bit 5 is cleared
-        {ICmp, u"ab", u"AB\u0001", 0, -1},
-        {my_wcsnicmp, u"ABCx", u"abcy", 3, 0}, {my_wcsnicmp, u"ABC", u"abd", 3, -1},
-        {my_wcsnicmp, u"abc", u"AB", 3, 1},
+        {NICmp, u"ABCx", u"abcy", 3, 0}, {NICmp, u"abc", u"AB", 3, 1},
+        {CsCmp, u"abc", u"abc", 0, 0},   {CsCmp, u"ab", u"abc", 0, -1}, {CsCmp, u"abc", u"ab", 0, 1},
+        {CsCmp, u"\u00E9", u"\u00E9", 0, 1},  // the byte 0xE9 is -23
+        {CsCmp, u"\uFFE9", u"\u00E9", 0, 1},  // and equals no wide character
+        {SICmp, u"HELLO", u"hello", 0, 0}, {SICmp, u"\x40", u"\x60", 0, 0}, {SICmp, u"abd", u"ABC", 0, 1},
+        {SICmp, u"ab", u"ABC", 0, -1},
+        {SICmp, u"\u00E9", u"\u00C9", 0, 0},  // bytes above 127 fold too
+        {SICmp, u"\u0080", u"a", 0, 1},       // unsigned: 0x80 above 'A'
+        {SNICmp, u"abcX", u"ABCy", 3, 0},  {SNICmp, u"x", u"y", 0, 0},
+        {SNICmp, u"abcZ", u"ABCy", 4, 1},     // raw bytes would order Z below y
     };
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(testing::Message() << "case " << (&c - aCases));
-        EXPECT_EQ(c.iExpected, c.pfnCompare(Wide(c.pFirst).data(), Wide(c.pSecond).data(), c.n));
-    }
-}
-
-TEST(WideCompare, WideAgainstNarrowSignExtendsTheBytes)
-{
-    const struct { const char16_t* pWide; const char* pcszNarrow; int iExpected; } aCases[] = {
-        {u"abc", "abc", 0}, {u"ab", "abc", -1}, {u"abc", "ab", 1}, {u"abc", "abd", -1},
-        {u"\u00E9", "\xE9", 1},  // the byte 0xE9 is -23
-        {u"\uFFE9", "\xE9", 1},  // and equals no wide character
-    };
-    for (const auto& c : aCases)
-    {
-        SCOPED_TRACE(c.pcszNarrow);
-        EXPECT_EQ(c.iExpected, my_wcscscmp(Wide(c.pWide).data(), c.pcszNarrow));
-    }
-}
-
-TEST(NarrowCompare, CaseFoldClearsBitFiveOfUnsignedBytes)
-{
-    // iBounded -1 calls my_stricmp, any other value is the count of my_strnicmp.
-    const struct { const char *pcszFirst, *pcszSecond; int iBounded, iExpected; } aCases[] = {
-        {"HELLO", "hello", -1, 0}, {"\x40", "\x60", -1, 0}, {"abc", "ABD", -1, -1}, {"abd", "ABC", -1, 1},
-        {"ab", "ABC", -1, -1},     {"\xE9", "\xC9", -1, 0},  // bytes above 127 fold too
-        {"\x80", "a", -1, 1},                                // unsigned: 0x80 above 'A'
-        {"abcX", "ABCy", 3, 0},    {"abcZ", "ABCy", 4, 1},   // raw bytes would order Z below y
-        {"ab", "abc", 3, -1},      {"x", "y", 0, 0},         {"a", "z", -1, -1},
-    };
-    for (const auto& c : aCases)
-    {
-        SCOPED_TRACE(testing::Message() << c.pcszFirst << " / " << c.pcszSecond << " / " << c.iBounded);
-        EXPECT_EQ(c.iExpected, c.iBounded < 0 ? my_stricmp(c.pcszFirst, c.pcszSecond)
-                                              : my_strnicmp(c.pcszFirst, c.pcszSecond, UINT(c.iBounded)));
+        EXPECT_EQ(c.iExpected, c.pfnCompare(c.pFirst, c.pSecond, c.n));
     }
 }
 
 TEST(NullArguments, ReturnAtOnceWithTheFamilyResult)
 {
     const my_wchar_t awText[] = {'a', 0};
-    my_wchar_t awBuffer[4] = {'a', 0, 0, 0};
-    char szBuffer[4] = "a";
     EXPECT_EQ(0u, my_wcslen(nullptr));
-    EXPECT_EQ(0u, my_strlen(nullptr));
-    for (int iResult : {my_wcscmp(nullptr, awText), my_wcscmp(awText, nullptr), my_wcsncmp(nullptr, awText, 1),
-                        my_wcsicmp(awText, nullptr), my_wcsnicmp(nullptr, awText, 1), my_wcscscmp(nullptr, "a"),
-                        my_wcscscmp(awText, nullptr), my_wmemcmp(nullptr, awText, 1), my_stricmp(nullptr, "a"),
-                        my_strnicmp("a", nullptr, 1)})
-        EXPECT_EQ(1, iResult);
-    const void* apvPointers[] = {
-        my_wcscpy(nullptr, awText),  my_wcscat(awBuffer, nullptr),  my_wcsncpy(nullptr, awText, 1),
-        my_wcsncat(awBuffer, nullptr, 1), my_wcschr(nullptr, 'a'), my_wcsrchr(nullptr, 'a'),
-        my_wcsstr(nullptr, awText),  my_wcsstr(awText, nullptr),    my_wcsrev(nullptr),
-        my_wcslwr(nullptr),          my_wcsupr(nullptr),            my_wcsset(nullptr, 'x'),
-        my_wcsnset(nullptr, 'x', 1), my_wmemchr(nullptr, 'a', 1),   my_wmemcpy(awBuffer, nullptr, 1),
-        my_wmemmove(nullptr, awText, 1), my_wmemset(nullptr, 'x', 1), CopyWSZToSZ(szBuffer, nullptr),
-        CopySZToWSZ(nullptr, "a"),   CatWSZToSZ(nullptr, awText),   CatSZToWSZ(awBuffer, nullptr),
-        My_StrLwr(nullptr),          My_StrUpr(nullptr),            my_strstr("a", nullptr),
-        my_strrev(nullptr),
-    };
-    for (const void* pv : apvPointers)
-        EXPECT_EQ(nullptr, pv);
-    EXPECT_EQ('a', awBuffer[0]);
-    EXPECT_STREQ("a", szBuffer);
+    EXPECT_EQ(1, my_wcscmp(nullptr, awText));
+    EXPECT_EQ(1, my_stricmp("a", nullptr));
+    EXPECT_EQ(nullptr, my_wcsstr(nullptr, awText));
+    EXPECT_EQ(nullptr, my_wmemmove(nullptr, awText, 1));
 }
 
 // ----------------------------------------------------------------- copies
 
 TEST(Copy, BoundedCopiesWriteExactlyTheDesignedElements)
 {
-    const struct
-    {
-        const char* pcszCase;
-        bool bCat;
-        const char16_t *pDest, *pSrc;  // pDest only for ncat; ncpy starts on a filled buffer
-        UINT n;
-        WideBuffer vecExpected;  // the buffer's start; kFill marks untouched
-    } aCases[] = {
-        {"ncpy cut writes n and a terminator", false, u"", u"abcdef", 3, {'a', 'b', 'c', 0, kFill}},
-        {"ncpy stops after the terminator", false, u"", u"ab", 6, {'a', 'b', 0, kFill}},
-        {"ncpy of n 0 writes a terminator", false, u"", u"ab", 0, {0, kFill}},
-        {"ncat cut writes no terminator", true, u"xy", u"abcdef", 3, {'x', 'y', 'a', 'b', 'c', kFill}},
-        {"ncat copies the terminator", true, u"xy", u"ab", 5, {'x', 'y', 'a', 'b', 0, kFill}},
-        {"ncat of n 0 changes nothing", true, u"xy", u"ab", 0, {'x', 'y', 0, kFill}},
+    // The buffer's start after the call; kFill marks untouched. ncpy starts on a filled buffer.
+    const struct { bool bCat; Lit pDest, pSrc; UINT n; WideBuffer vecExpected; } aCases[] = {
+        {false, u"", u"abcdef", 3, {'a', 'b', 'c', 0, kFill}},     // a cut writes n and a terminator
+        {false, u"", u"ab", 6, {'a', 'b', 0, kFill}},              // stops after the terminator
+        {false, u"", u"ab", 0, {0, kFill}},
+        {true, u"xy", u"abcdef", 3, {'x', 'y', 'a', 'b', 'c', kFill}},  // a cut writes no terminator
+        {true, u"xy", u"ab", 5, {'x', 'y', 'a', 'b', 0, kFill}},
+        {true, u"xy", u"ab", 0, {'x', 'y', 0, kFill}},
     };
     for (const auto& c : aCases)
     {
-        SCOPED_TRACE(c.pcszCase);
+        SCOPED_TRACE(testing::Message() << "case " << (&c - aCases));
         WideBuffer vecDest = c.bCat ? Wide(c.pDest) : WideBuffer(32, kFill);
-        my_wchar_t* pResult = c.bCat ? my_wcsncat(vecDest.data(), Wide(c.pSrc).data(), c.n)
-                                     : my_wcsncpy(vecDest.data(), Wide(c.pSrc).data(), c.n);
-        EXPECT_EQ(vecDest.data(), pResult);
+        EXPECT_EQ(vecDest.data(), c.bCat ? my_wcsncat(vecDest.data(), Wide(c.pSrc).data(), c.n)
+                                         : my_wcsncpy(vecDest.data(), Wide(c.pSrc).data(), c.n));
         EXPECT_EQ(c.vecExpected, Head(vecDest, c.vecExpected.size()));
     }
 
@@ -191,9 +141,9 @@ TEST(Search, SubstringsAreFoundAtTheirFirstPosition)
 {
     // The offset of the match, -1 for none.
     const struct { const char *pcszText, *pcszSought; int iExpected; } aCases[] = {
-        {"xyz", "y", 1},       {"xyz", "xzz", -1},    {"xyz", "", 0},        {"", "a", -1},
-        {"ab", "abc", -1},     {"aab", "ab", 1},      {"abc", "c", 2},       {"abcabc", "abc", 0},
-        {"axcabc", "abc", 3},    // ends agree at 0, the middle does not
+        {"xyz", "y", 1},   {"xyz", "xzz", -1}, {"xyz", "", 0},  {"", "a", -1},          {"ab", "abc", -1},
+        {"aab", "ab", 1},  {"abc", "c", 2},    {"abcabc", "abc", 0},
+        {"axcabc", "abc", 3},     // ends agree at 0, the middle does not
         {"abxdabcd", "abcd", 4},  // even length, inner pair differs
     };
     for (const auto& c : aCases)
@@ -264,8 +214,7 @@ TEST(InPlace, ReverseExchangesFromBothEnds)
 TEST(InPlace, SetStopsAtTheTerminatorOrTheCount)
 {
     // n UINT32_MAX calls my_wcsset.
-    const struct { UINT n; const char16_t* pExpected; } aCases[] = {
-        {UINT32_MAX, u"xxx"}, {2, u"xxc"}, {5, u"xxx"}, {0, u"abc"}};
+    const struct { UINT n; Lit pExpected; } aCases[] = {{UINT32_MAX, u"xxx"}, {2, u"xxc"}, {5, u"xxx"}, {0, u"abc"}};
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(c.n);
@@ -280,8 +229,7 @@ TEST(InPlace, SetStopsAtTheTerminatorOrTheCount)
 
 TEST(WideMemory, LooksPastTerminatorsAndComparesUnsigned)
 {
-    const my_wchar_t aw[] = {'a', 0, 'b', 0xFFFF};
-    const my_wchar_t awOther[] = {'a', 0, 'b', 0x0001};
+    const my_wchar_t aw[] = {'a', 0, 'b', 0xFFFF}, awOther[] = {'a', 0, 'b', 0x0001};
     EXPECT_EQ(aw + 2, my_wmemchr(aw, 'b', 4));
     EXPECT_EQ(nullptr, my_wmemchr(aw, 'b', 2));
     EXPECT_EQ(0, my_wmemcmp(aw, awOther, 3));
@@ -294,24 +242,23 @@ TEST(WideMemory, LooksPastTerminatorsAndComparesUnsigned)
     EXPECT_EQ((WideBuffer{'q', 'a', 0, 'b', kFill, kFill}), vec);
 }
 
-// Every placement of source and destination within a small buffer, each
-// compared with a copy through a temporary buffer.
-TEST(WideMemory, MoveMatchesACopyThroughATemporaryForEveryOverlap)
+TEST(WideMemory, MoveMatchesACopyThroughATemporaryBuffer)
 {
-    constexpr std::size_t kSize = 12;
-    for (std::size_t nSrc = 0; nSrc < kSize; ++nSrc)
-        for (std::size_t nDest = 0; nDest < kSize; ++nDest)
-            for (std::size_t n = 0; n <= kSize - std::max(nSrc, nDest); ++n)
-            {
-                WideBuffer vecActual(kSize);
-                for (std::size_t i = 0; i < kSize; ++i)
-                    vecActual[i] = static_cast<my_wchar_t>(0x100 + i);
-                WideBuffer vecExpected = vecActual;
-                const WideBuffer vecTemporary(&vecActual[nSrc], &vecActual[nSrc] + n);
-                std::copy(vecTemporary.begin(), vecTemporary.end(), vecExpected.begin() + nDest);
-                ASSERT_EQ(&vecActual[nDest], my_wmemmove(&vecActual[nDest], &vecActual[nSrc], UINT(n)));
-                ASSERT_EQ(vecExpected, vecActual) << "src " << nSrc << " dest " << nDest << " n " << n;
-            }
+    // Source below, above, equal to and apart from the destination; and nothing to move.
+    const struct { std::size_t nSrc, nDest, n; } aCases[] = {{0, 3, 6}, {3, 0, 6}, {1, 2, 9}, {2, 1, 9},
+                                                             {4, 4, 5}, {0, 6, 6}, {5, 2, 0}};
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(testing::Message() << "src " << c.nSrc << " dest " << c.nDest << " n " << c.n);
+        WideBuffer vecActual(12);
+        for (std::size_t i = 0; i < vecActual.size(); ++i)
+            vecActual[i] = static_cast<my_wchar_t>(0x100 + i);
+        WideBuffer vecExpected = vecActual;
+        const WideBuffer vecTemporary(&vecActual[c.nSrc], &vecActual[c.nSrc] + c.n);
+        std::copy(vecTemporary.begin(), vecTemporary.end(), vecExpected.begin() + long(c.nDest));
+        EXPECT_EQ(&vecActual[c.nDest], my_wmemmove(&vecActual[c.nDest], &vecActual[c.nSrc], UINT(c.n)));
+        EXPECT_EQ(vecExpected, vecActual);
+    }
 }
 
 }  // namespace
