@@ -5,19 +5,18 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "netfixtures.h"
 #include "typedef.h"
 
 namespace sums_test
 {
 using Bytes = std::vector<BYTE>;
 
-// Reproducible pseudo-random bytes: a failure can be replayed.
+// Reproducible, so a failure can be replayed.
 inline Bytes RandomBytes(std::size_t nLength, unsigned int uiSeed = 20240607u)
 {
     std::mt19937 rng(uiSeed);
@@ -37,23 +36,20 @@ inline const BYTE* DataOf(const Bytes& bytes)
 // Standard CRC-32 of the bytes after the first nSkip, as zlib computes it.
 inline DWORD ZlibCrc(const Bytes& bytes, std::size_t nSkip = 0)
 {
-    if (bytes.size() <= nSkip)
-        return 0;
-    return static_cast<DWORD>(crc32(0, bytes.data() + nSkip, static_cast<uInt>(bytes.size() - nSkip)));
+    const std::size_t nLength = bytes.size() <= nSkip ? 0 : bytes.size() - nSkip;
+    return static_cast<DWORD>(crc32(0, bytes.data() + bytes.size() - nLength, static_cast<uInt>(nLength)));
 }
 
 inline std::string WriteTemp(const std::string& strName, const Bytes& bytes)
 {
     const std::string strFile = "/tmp/" + strName;
-    std::ofstream out(strFile, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    EXPECT_TRUE(out.flush()) << "cannot write " << strFile;
+    EXPECT_TRUE(netfx::WriteFile(strFile, std::string(bytes.begin(), bytes.end()))) << strFile;
     return strFile;
 }
 
 inline Bytes ReadAll(const std::string& strFile)
 {
-    std::ifstream in(strFile, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string strContent = netfx::ReadFile(strFile);
+    return Bytes(strContent.begin(), strContent.end());
 }
 } // namespace sums_test
