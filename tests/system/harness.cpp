@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -45,60 +44,27 @@ const std::string kOutput = kWork + "/installer.out";
 const std::string kLogFile = "/var/log/xedabldn.log";
 const std::string kFixtures = std::string(XEDA_SYSTEST_SOURCE_DIR) + "/tests/fixtures/";
 
-Strings MergedEnvironment(const Strings& extra)
-{
-    Strings env;
-    for (char** e = environ; *e != nullptr; ++e)
-    {
-        std::string entry(*e);
-        std::string prefix = entry.substr(0, entry.find('=') + 1);
-        if (std::none_of(extra.begin(), extra.end(), [&](const std::string& x) { return x.rfind(prefix, 0) == 0; }))
-            env.push_back(entry);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
-std::vector<char*> Pointers(Strings& strings)
-{
-    std::vector<char*> pointers;
-    for (std::string& s : strings)
-        pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Between fork and exec: only async-signal-safe calls, and _exit on any
+// Between fork and exec only async-signal-safe calls, and _exit on any
 // failure so that no test code runs twice. The program starts as the agent
 // would start it, with none of the test's own descriptors.
-[[noreturn]] void ExecChild(const Command& command, char** argv, char** envp)
+pid_t Spawn(const Args& args, const std::string& output, const std::string& cwd)
 {
-    int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, STDIN_FILENO) < 0)
-        _exit(126);
-    if (!command.output.empty())
-    {
-        int out = open(command.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(out, STDERR_FILENO) < 0)
-            _exit(126);
-    }
-    closefrom(STDERR_FILENO + 1);
-    if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0)
-        _exit(126);
-    execve(argv[0], argv, envp);
-    _exit(127);
-}
-
-pid_t Spawn(const Command& command)
-{
-    Strings args = command.argv;
-    Strings env = MergedEnvironment(command.env);
-    std::vector<char*> argv = Pointers(args);
-    std::vector<char*> envp = Pointers(env);
+    Strings copy = args;
+    std::vector<char*> argv;
+    for (std::string& s : copy)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
     pid_t pid = fork();
-    if (pid == 0)
-        ExecChild(command, argv.data(), envp.data());
-    return pid;
+    if (pid != 0)
+        return pid;
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
+        dup2(out, STDERR_FILENO) < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0))
+        _exit(126);
+    closefrom(STDERR_FILENO + 1);
+    execve(argv[0], argv.data(), environ);
+    _exit(127);
 }
 
 int Wait(pid_t pid)
@@ -113,63 +79,39 @@ int Wait(pid_t pid)
 }
 
 // A fixture script, its output kept in kWork/<log>.
-int RunTool(const std::string& program, const std::string& script, const Args& args, const std::string& log)
+int RunFixture(const std::string& program, const std::string& script, const Args& args, const std::string& log)
 {
-    Command command{{program, kFixtures + script}, {}, "", kWork + "/" + log};
-    command.argv.insert(command.argv.end(), args.begin(), args.end());
-    int status = RunCommand(command);
+    Args argv{program, kFixtures + script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int status = RunCommand(argv, kWork + "/" + log);
     if (status != 0)
-        ADD_FAILURE() << script << " failed:\n" << ReadFile(command.output);
+        ADD_FAILURE() << script << " failed:\n" << ReadFile(kWork + "/" + log);
     return status;
 }
 
-Strings SplitLines(const std::string& text)
-{
-    Strings lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // "dd-mm hh:mm:ss:XXXXXXXX", the application name right-aligned in 12
-// columns and the level tag right-aligned in 7, then a blank.
-bool ParseHeader(const std::string& line, std::string& level)
+// columns and the level tag right-aligned in 7, then a blank; then the
+// message and " [file label:line]". The label may hold blanks and colons
+// ("Extract status:"), the message anything: the trailer is the last " [".
+bool ParseLine(const std::string& line, Trace& trace)
 {
     static const char kPattern[] = "99-99 99:99:99:XXXXXXXX     xedabldn ";
-    if (line.size() < 45 || line[44] != ' ')
+    if (line.size() < 46 || line[44] != ' ')
         return false;
     for (size_t i = 0; i + 1 < sizeof(kPattern); ++i)
     {
-        unsigned char c = static_cast<unsigned char>(line[i]);
-        bool ok = kPattern[i] == '9'   ? isdigit(c)
-                  : kPattern[i] == 'X' ? (isdigit(c) || (c >= 'A' && c <= 'F'))
-                                       : c == static_cast<unsigned char>(kPattern[i]);
-        if (!ok)
+        int c = static_cast<unsigned char>(line[i]);
+        if (kPattern[i] == '9' ? !isdigit(c) : kPattern[i] == 'X' ? !isxdigit(c) || islower(c) : c != kPattern[i])
             return false;
     }
-    std::string tag = line.substr(37, 7);
-    level = tag == " [INFO]" ? "INFO" : tag == "[ERROR]" ? "ERROR" : "";
-    return !level.empty();
-}
-
-// Message, then " [file label:line]". The label may hold blanks and colons
-// ("Extract status:"), the message anything: the trailer is the last " [".
-bool ParseBody(const std::string& body, Trace& trace)
-{
-    size_t colon = body.rfind(':');
-    size_t open = body.rfind(" [");
-    if (body.empty() || body.back() != ']' || colon == std::string::npos || open == std::string::npos ||
-        colon < open)
+    std::string tag = line.substr(37, 7), body = line.substr(45);
+    size_t open = body.rfind(" ["), blank = body.find(' ', open + 2), colon = body.rfind(':');
+    std::string number = colon == std::string::npos ? "" : body.substr(colon + 1, body.size() - colon - 2);
+    if ((tag != " [INFO]" && tag != "[ERROR]") || open == std::string::npos || body.back() != ']' || colon < open ||
+        blank >= colon || blank == open + 2 || number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    std::string number = body.substr(colon + 1, body.size() - colon - 2);
-    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    std::string fileAndLabel = body.substr(open + 2, colon - open - 2);
-    size_t blank = fileAndLabel.find(' ');
-    if (blank == std::string::npos || blank == 0)
-        return false;
-    trace.label = fileAndLabel.substr(blank + 1);
+    trace.level = tag == " [INFO]" ? "INFO" : "ERROR";
+    trace.label = body.substr(blank + 1, colon - blank - 1);
     trace.message = body.substr(0, open);
     return true;
 }
@@ -233,23 +175,14 @@ struct tm LocalNow()
     return t;
 }
 
-// An update whose scripts only leave a mark of their run: what a real
-// package's scripts install is theirs.
-Args Update(const char* kind, const char* name, std::initializer_list<const char*> scripts, const Args& extra)
+bool Matches(const Trace& x, const Trace& t, bool prefix)
 {
-    Args args{"--kind", kind, "--name", name};
-    for (const char* script : scripts)
-    {
-        args.push_back("--script");
-        args.push_back(std::string(script) + "=#!/bin/sh\necho \"$@\" > /var/tmp/" +
-                       fs::path(script).filename().string() + ".ran\n");
-    }
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+    return (t.level.empty() || x.level == t.level) && (t.label.empty() || x.label == t.label) &&
+           (prefix ? x.message.rfind(t.message, 0) == 0 : x.message == t.message);
 }
 }  // namespace
 
-// ---- files and processes ----------------------------------------------------
+// ---- files, processes, the trace log, packages ---------------------------------
 
 std::string ReadFile(const std::string& path)
 {
@@ -269,6 +202,15 @@ void WriteFile(const std::string& path, const std::string& text)
     ASSERT_TRUE(out) << "cannot write " << path;
 }
 
+Strings Lines(const std::string& text)
+{
+    Strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 bool Exists(const std::string& path)
 {
     struct stat st;
@@ -281,17 +223,10 @@ bool IsExecutable(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) != 0;
 }
 
-Strings ArchiveMembers(const std::string& archive)
-{
-    std::string listing = kWork + "/archive.list";
-    EXPECT_EQ(RunCommand({{"/bin/tar", "-tzf", archive}, {}, "", listing}), 0) << ReadFile(listing);
-    return SplitLines(ReadFile(listing));
-}
-
 std::map<std::string, std::string> IniValues(const std::string& path)
 {
     std::map<std::string, std::string> values;
-    for (std::string line : SplitLines(ReadFile(path)))
+    for (std::string line : Lines(ReadFile(path)))
     {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -312,100 +247,49 @@ Strings ListDir(const std::string& path)
     return names;
 }
 
-int RunCommand(const Command& command)
+int RunCommand(const Args& argv, const std::string& output, const std::string& cwd)
 {
-    pid_t pid = Spawn(command);
+    pid_t pid = Spawn(argv, output, cwd);
     return pid < 0 ? -1 : Wait(pid);
 }
-
-// ---- the trace log -------------------------------------------------------------
 
 std::ostream& operator<<(std::ostream& os, const Trace& trace)
 {
     return os << "[" << trace.level << "] <" << trace.label << "> " << trace.message;
 }
 
-TraceLog TraceLog::Read(const std::string& path)
+size_t TraceLog::Count(const Trace& t, bool prefix) const
 {
-    TraceLog log;
-    std::string text = ReadFile(path);
-    for (std::string line : SplitLines(text))
-    {
-        Trace trace;
-        bool ok = !line.empty() && line.back() == '\r';
-        if (ok)
-            line.pop_back();
-        if (ok && ParseHeader(line, trace.level) && ParseBody(line.substr(45), trace))
-            log.m_lines.push_back(trace);
-        else
-            log.m_malformed.push_back(line);
-    }
-    if (!text.empty() && text.back() != '\n')
-        log.m_malformed.push_back("(last line not ended by CR LF)");
-    return log;
-}
-
-size_t TraceLog::Count(const Trace& t) const
-{
-    return std::count_if(m_lines.begin(), m_lines.end(), [&](const Trace& x) {
-        return x.level == t.level && x.label == t.label && x.message == t.message;
-    });
-}
-
-bool TraceLog::HasPrefix(const Trace& t) const
-{
-    return std::any_of(m_lines.begin(), m_lines.end(), [&](const Trace& x) {
-        return x.level == t.level && x.label == t.label && x.message.rfind(t.message, 0) == 0;
-    });
-}
-
-size_t TraceLog::CountMessage(const std::string& level, const std::string& message) const
-{
-    return std::count_if(m_lines.begin(), m_lines.end(),
-                         [&](const Trace& x) { return x.level == level && x.message == message; });
-}
-
-bool TraceLog::HasLabel(const std::string& label) const
-{
-    return std::any_of(m_lines.begin(), m_lines.end(), [&](const Trace& x) { return x.label == label; });
+    return std::count_if(lines.begin(), lines.end(), [&](const Trace& x) { return Matches(x, t, prefix); });
 }
 
 bool TraceLog::HasInOrder(const std::vector<Trace>& traces) const
 {
     auto next = traces.begin();
-    for (const Trace& x : m_lines)
-        if (next != traces.end() && x.level == next->level && x.label == next->label && x.message == next->message)
+    for (const Trace& x : lines)
+        if (next != traces.end() && Matches(x, *next, false))
             ++next;
     return next == traces.end();
 }
 
-// ---- packages --------------------------------------------------------------------
-
-Args ServicePack(const Args& extra)
+Args Update(const std::string& kind, const std::string& name, const Strings& scripts, const Args& extra)
 {
-    return Update("sp", "sp.tar.gz", {"kvlinxsp/kvacascr"}, extra);
-}
-
-Args CaPackage(const Args& extra)
-{
-    return Update("ca", "caPack.tar.gz", {"installation/kvuninstall_clagnt", "installation/rollbackCA.sh"}, extra);
-}
-
-Args DeltaPackage(const Args& extra)
-{
-    return Update("delta", "delta.tar.gz", {"kvlinxsp/kvacascr"}, extra);
-}
-
-Args BuildPackage(const Args& extra)
-{
-    return Update("ca", "linuxUpgradePack64.tar.gz", {"ClientBuild/x86_64/aclinux/kvinstall"}, extra);
+    Args args{"--kind", kind, "--name", name};
+    for (const std::string& script : scripts)
+    {
+        args.push_back("--script");
+        args.push_back(script + "=#!/bin/sh\necho \"$@\" > /var/tmp/" + fs::path(script).filename().string() +
+                       ".ran\n");
+    }
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 
 // ---- the fixture ---------------------------------------------------------------
 
 int SystemTest::Servers(const Args& args)
 {
-    return RunTool("/bin/bash", "servers.sh", args, "servers.out");
+    return RunFixture("/bin/bash", "servers.sh", args, "servers.out");
 }
 
 std::string SystemTest::Fixture(const std::string& key)
@@ -415,10 +299,8 @@ std::string SystemTest::Fixture(const std::string& key)
     {
         std::error_code ec;
         fs::create_directories(kWork, ec);
-        RunTool("/bin/bash", "servers.sh", {"env"}, "fixture.env");
-        for (const std::string& line : SplitLines(ReadFile(kWork + "/fixture.env")))
-            if (line.find('=') != std::string::npos)
-                env[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+        RunFixture("/bin/bash", "servers.sh", {"env"}, "fixture.env");
+        env = IniValues(kWork + "/fixture.env");
     }
     auto it = env.find(key);
     if (it == env.end())
@@ -433,14 +315,10 @@ void SystemTest::StartUpdateSource(const std::string& mode)
     ASSERT_EQ(Servers({"start-nginx", "--mode", mode, "--root", Www("")}), 0);
 }
 
-std::string SystemTest::Http(int address, const std::string& dir)
+std::string SystemTest::Url(const std::string& scheme, int address, const std::string& dir)
 {
-    return "http://" + Fixture(address == 1 ? "FX_ADDR1" : "FX_ADDR2") + ":" + Fixture("FX_HTTP_PORT") + "/" + dir;
-}
-
-std::string SystemTest::Https(int address, const std::string& dir)
-{
-    return "https://" + Fixture(address == 1 ? "FX_ADDR1" : "FX_ADDR2") + ":" + Fixture("FX_HTTPS_PORT") + "/" + dir;
+    return scheme + "://" + Fixture(address == 1 ? "FX_ADDR1" : "FX_ADDR2") + ":" +
+           Fixture(scheme == "http" ? "FX_HTTP_PORT" : "FX_HTTPS_PORT") + "/" + dir;
 }
 
 std::string SystemTest::Www(const std::string& dir)
@@ -450,7 +328,7 @@ std::string SystemTest::Www(const std::string& dir)
 
 void SystemTest::MakeUpdate(const Args& args)
 {
-    ASSERT_EQ(RunTool("/usr/bin/python3", "make_update.py", args, "make_update.out"), 0);
+    ASSERT_EQ(RunFixture("/usr/bin/python3", "make_update.py", args, "make_update.out"), 0);
 }
 
 void SystemTest::Publish(const Args& args, const std::string& dir)
@@ -472,27 +350,20 @@ void SystemTest::WriteSslConfig(const std::string& caFile)
     WriteFile(std::string(kConfigDir) + "sslConfig.ini", "[SSL]\nSSL_VERIFY_CERT=1\nSSL_CERT_STORE_PATH=" + caFile + "\n");
 }
 
-RunResult SystemTest::Run(const Args& args, const Strings& pathShims)
+RunResult SystemTest::Run(const Args& args, const std::string& shimDir)
 {
-    RunResult result;
-    std::string path;
-    for (const std::string& dir : pathShims)
-        path += dir + ":";
     const char* inherited = getenv("PATH");
-    path += inherited != nullptr ? inherited : "/usr/sbin:/usr/bin:/sbin:/bin";
-    Command command{{XEDA_SYSTEST_INSTALLER}, {"PATH=" + path}, kCwd, kOutput};
-    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    std::string path = inherited != nullptr ? inherited : "/usr/sbin:/usr/bin:/sbin:/bin";
+    EXPECT_EQ(setenv("PATH", (shimDir.empty() ? path : shimDir + ":" + path).c_str(), 1), 0);
+    Args argv{XEDA_SYSTEST_INSTALLER};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult result;
     result.before = LocalNow();
-    result.status = RunCommand(command);
+    result.status = RunCommand(argv, kOutput, kCwd);
     result.after = LocalNow();
+    EXPECT_EQ(setenv("PATH", path.c_str(), 1), 0);
     result.output = m_lastOutput = ReadFile(kOutput);
     return result;
-}
-
-RunResult SystemTest::RunSwitch(const std::string& url1, const std::string& url2, const std::string& sw,
-                                const Strings& pathShims)
-{
-    return Run({url1, url2, sw, kModuleDir}, pathShims);
 }
 
 std::string SystemTest::MakeShims(const std::string& name, const std::map<std::string, std::string>& scripts)
@@ -504,16 +375,10 @@ std::string SystemTest::MakeShims(const std::string& name, const std::map<std::s
     {
         std::string file = dir + "/" + program;
         WriteFile(file, "#!/bin/sh\necho \"" + program + " $*\" >> " + dir + "/calls\n" + body + "\n");
-        fs::permissions(file, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec, ec);
+        fs::permissions(file, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read, ec);
         EXPECT_FALSE(ec) << "chmod " << file;
     }
     return dir;
-}
-
-Strings SystemTest::ShimCalls(const std::string& shimDir)
-{
-    return SplitLines(ReadFile(shimDir + "/calls"));
 }
 
 void SystemTest::StartCron()
@@ -521,7 +386,7 @@ void SystemTest::StartCron()
     StopCron();
     std::error_code ec;
     fs::remove("/run/crond.pid", ec);
-    m_cronPid = Spawn({{"/usr/sbin/cron", "-f"}, {}, "/", kWork + "/cron.out"});
+    m_cronPid = Spawn({"/usr/sbin/cron", "-f"}, kWork + "/cron.out", "/");
     ASSERT_GT(m_cronPid, 0) << "fork failed";
     // cron writes its pid file once it has read the crontabs and is ready.
     for (int i = 0; i < 250 && !Exists("/run/crond.pid"); ++i)
@@ -552,7 +417,7 @@ Strings SystemTest::NewCrontabLines() const
     if (now.compare(0, m_crontabBaseline.size(), m_crontabBaseline) != 0)
         return {"(the crontab's earlier lines were changed)"};
     std::string added = now.substr(m_crontabBaseline.size());
-    Strings lines = SplitLines(added);
+    Strings lines = Lines(added);
     if (!added.empty() && added.back() != '\n')
         lines.back() += " (no newline)";
     return lines;
@@ -573,19 +438,12 @@ std::vector<Request> SystemTest::Requests() const
         text = again;
     }
     std::vector<Request> requests;
-    for (const std::string& line : SplitLines(text))
+    for (const std::string& line : Lines(text))
     {
         // client server:port scheme "METHOD path HTTP/x" status bytes "agent"
         Request r;
-        std::istringstream(line) >> r.client >> r.server >> r.scheme;
-        size_t open = line.find('"');
-        size_t agent = line.rfind(" \"");
-        if (open == std::string::npos || agent == std::string::npos || agent <= open)
-            continue;
-        std::string middle = line.substr(open + 1, agent - open - 1);
-        size_t close = middle.rfind('"');
-        std::istringstream(middle.substr(0, close)) >> r.method >> r.path;
-        std::istringstream(middle.substr(close + 1)) >> r.status;
+        std::string scheme, method, protocol;
+        std::istringstream(line) >> r.client >> r.server >> scheme >> method >> r.path >> protocol >> r.status;
         requests.push_back(r);
     }
     return requests;
@@ -610,6 +468,26 @@ Strings SystemTest::ChangesOutsideOwnPlaces() const
         if (now.count(p) == 0)
             changes.push_back("-" + p);
     return changes;
+}
+
+TraceLog SystemTest::Log() const
+{
+    TraceLog log;
+    std::string text = ReadFile(kLogFile);
+    for (std::string line : Lines(text))
+    {
+        Trace trace;
+        bool crlf = !line.empty() && line.back() == '\r';
+        if (crlf)
+            line.pop_back();
+        if (crlf && ParseLine(line, trace))
+            log.lines.push_back(trace);
+        else
+            log.malformed.push_back(line);
+    }
+    if (!text.empty() && text.back() != '\n')
+        log.malformed.push_back("(last line not ended by CR LF)");
+    return log;
 }
 
 void SystemTest::ExpectFailedWithoutLine(const std::string& flow)
@@ -646,16 +524,9 @@ void SystemTest::Reset()
 void SystemTest::TearDown()
 {
     StopCron();
-    if (!HasFailure())
-        return;
-    std::cerr << "---- " << kLogFile << "\n" << ReadFile(kLogFile) << "---- installer output\n" << m_lastOutput;
-    std::cerr << "---- new crontab lines\n" << testing::PrintToString(NewCrontabLines()) << "\n---- requests\n";
-    for (const Request& r : Requests())
-        std::cerr << r.client << " " << r.method << " " << r.path << " " << r.status << "\n";
-    std::cerr << "---- /var/tmp\n";
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator("/var/tmp", ec))
-        std::cerr << entry.path().string() << "\n";
+    if (HasFailure())
+        std::cerr << "---- " << kLogFile << "\n" << ReadFile(kLogFile) << "---- installer output\n" << m_lastOutput
+                  << "---- access log\n" << ReadFile(Fixture("FX_ACCESS_LOG"));
 }
 
 }  // namespace systest

@@ -15,26 +15,19 @@
 namespace systest
 {
 
-using Args = std::vector<std::string>;
 using Strings = std::vector<std::string>;
+using Args = Strings;
 
 std::string ReadFile(const std::string& path);  // "" when missing
 void WriteFile(const std::string& path, const std::string& text);
+Strings Lines(const std::string& text);
 bool Exists(const std::string& path);
 bool IsExecutable(const std::string& path);
-Strings ArchiveMembers(const std::string& archive);  // as /bin/tar lists them
 // key=value lines of a small INI text, without our own reader (known answers).
 std::map<std::string, std::string> IniValues(const std::string& path);
 Strings ListDir(const std::string& path);  // sorted names; empty when missing
-
-struct Command
-{
-    Args argv;           // argv[0] is a path, no PATH search
-    Strings env;         // NAME=VALUE added to (or replacing in) ours
-    std::string cwd;     // "" keeps ours
-    std::string output;  // file for stdout and stderr; "" keeps ours
-};
-int RunCommand(const Command& command);  // exit code, or 128 + signal
+// argv[0] is a path; stdout and stderr go to `output`. Exit code, or 128 + signal.
+int RunCommand(const Args& argv, const std::string& output, const std::string& cwd = "");
 
 struct Trace
 {
@@ -44,34 +37,23 @@ struct Trace
 };
 std::ostream& operator<<(std::ostream& os, const Trace& trace);
 
-class TraceLog
+struct TraceLog
 {
-public:
-    static TraceLog Read(const std::string& path = "/var/log/xedabldn.log");
+    std::vector<Trace> lines;
+    Strings malformed;  // lines without the writer's format (header, CR LF, trailer)
 
-    std::vector<Trace> Lines() const { return m_lines; }
-    // Lines that do not have the writer's format (header, CR LF, trailer).
-    const Strings& Malformed() const { return m_malformed; }
-    size_t Count(const Trace& trace) const;
-    bool Has(const Trace& trace) const { return Count(trace) > 0; }
-    // A line of this level and label whose message begins with trace.message.
-    bool HasPrefix(const Trace& trace) const;
-    size_t CountMessage(const std::string& level, const std::string& message) const;
-    bool HasLabel(const std::string& label) const;
+    // An empty level or label matches any; with `prefix` the message need
+    // only begin with trace.message.
+    size_t Count(const Trace& trace, bool prefix = false) const;
+    bool Has(const Trace& trace, bool prefix = false) const { return Count(trace, prefix) > 0; }
     // The traces appear in this order, other lines allowed in between.
     bool HasInOrder(const std::vector<Trace>& traces) const;
-
-private:
-    std::vector<Trace> m_lines;
-    Strings m_malformed;
 };
 
 struct Request  // a line of the update source's access log
 {
     std::string client;  // remote address
     std::string server;  // address:port the request arrived at
-    std::string scheme;
-    std::string method;
     std::string path;
     int status = 0;
 };
@@ -84,12 +66,19 @@ struct RunResult
     struct tm after{};
 };
 
-// make_update.py arguments of the usual packages; `extra` adds members or
-// manifest overrides.
-Args ServicePack(const Args& extra = {});   // sp.tar.gz: kvlinxsp/kvacascr
-Args CaPackage(const Args& extra = {});     // caPack.tar.gz: installation/*
-Args DeltaPackage(const Args& extra = {});  // delta.tar.gz: kvlinxsp/kvacascr
-Args BuildPackage(const Args& extra = {});  // linuxUpgradePack64.tar.gz: ClientBuild/...
+// make_update.py arguments of an update whose scripts only leave a mark of
+// their run; `extra` adds members or manifest overrides.
+Args Update(const std::string& kind, const std::string& name, const Strings& scripts, const Args& extra);
+inline Args ServicePack(const Args& e = {}) { return Update("sp", "sp.tar.gz", {"kvlinxsp/kvacascr"}, e); }
+inline Args DeltaPackage(const Args& e = {}) { return Update("delta", "delta.tar.gz", {"kvlinxsp/kvacascr"}, e); }
+inline Args CaPackage(const Args& e = {})
+{
+    return Update("ca", "caPack.tar.gz", {"installation/kvuninstall_clagnt", "installation/rollbackCA.sh"}, e);
+}
+inline Args BuildPackage(const Args& e = {})
+{
+    return Update("ca", "linuxUpgradePack64.tar.gz", {"ClientBuild/x86_64/aclinux/kvinstall"}, e);
+}
 
 extern const char kModuleDir[];  // "/usr/lib/Zelvano/ClientAgent/"
 extern const char kConfigDir[];  // "/usr/lib/Zelvano/ClientAgent/config/"
@@ -116,8 +105,8 @@ protected:
 
     // Base URL of a directory of the update source, without trailing '/':
     // address 1 is 127.0.0.1, address 2 the second base address.
-    static std::string Http(int address, const std::string& dir = "upd");
-    static std::string Https(int address, const std::string& dir = "upd");
+    static std::string Http(int address, const std::string& dir = "upd") { return Url("http", address, dir); }
+    static std::string Https(int address, const std::string& dir = "upd") { return Url("https", address, dir); }
     static std::string Www(const std::string& dir = "upd");  // its document root
 
     void Publish(const Args& args, const std::string& dir = "upd");  // make_update.py update
@@ -125,16 +114,17 @@ protected:
     void SetUpgradeType(const std::string& typeLine);  // e.g. "type=1"
     void WriteSslConfig(const std::string& caFile);
 
-    RunResult Run(const Args& args, const Strings& pathShims = {});
+    RunResult Run(const Args& args, const std::string& shimDir = "");
     // The usual call: both base URLs, the switch, the module directory.
     RunResult RunSwitch(const std::string& url1, const std::string& url2, const std::string& sw,
-                        const Strings& pathShims = {});
+                        const std::string& shimDir = "")
+    {
+        return Run({url1, url2, sw, kModuleDir}, shimDir);
+    }
 
     // A directory of fake programs put first in PATH; each records
     // "name args" to <dir>/calls and then runs its body.
     std::string MakeShims(const std::string& name, const std::map<std::string, std::string>& scripts);
-    static Strings ShimCalls(const std::string& shimDir);
-
     void StartCron();  // the real cron daemon, in the sandbox's PID namespace
 
     Strings NewCrontabLines() const;
@@ -144,11 +134,12 @@ protected:
     // (/var/tmp, /var/log, /usr/lib/Zelvano, /etc/crontab), "+path" or "-path".
     Strings ChangesOutsideOwnPlaces() const;
 
-    TraceLog Log() const { return TraceLog::Read(); }
+    TraceLog Log() const;
     // main's "<flow> installation failed", no "Exit" and no crontab line.
     void ExpectFailedWithoutLine(const std::string& flow);
 
 private:
+    static std::string Url(const std::string& scheme, int address, const std::string& dir);
     void StopCron();
 
     std::string m_crontabBaseline;
@@ -163,7 +154,7 @@ private:
     do                                                        \
     {                                                         \
         EXPECT_EQ((result).status, 0) << (result).output;     \
-        EXPECT_EQ(Log().Malformed(), Strings{});              \
+        EXPECT_EQ(Log().malformed, Strings{});                \
         EXPECT_EQ(ChangesOutsideOwnPlaces(), Strings{});      \
     } while (0)
 

@@ -3,8 +3,6 @@
 // line that schedules the build's installer.
 #include "harness.h"
 
-#include <signal.h>
-
 namespace systest
 {
 namespace
@@ -19,7 +17,7 @@ const Trace kScheduled{"INFO", "scheduling cron job for installing major upgrade
 class MajorUpgradeTest : public SystemTest
 {
 protected:
-    RunResult RunUpgrade(const Strings& shims = {})
+    RunResult RunUpgrade(const std::string& shims = "")
     {
         SetUpgradeType("type=2");
         return RunSwitch(Http(1), Http(2), "-CAUPG", shims);
@@ -30,7 +28,6 @@ TEST_F(MajorUpgradeTest, UnpacksTheBuildAndSchedulesItsInstaller)
 {
     Publish(BuildPackage());
     StartCron();
-
     RunResult r = RunUpgrade();
 
     EXPECT_CLEAN_RUN(r);
@@ -41,26 +38,18 @@ TEST_F(MajorUpgradeTest, UnpacksTheBuildAndSchedulesItsInstaller)
     EXPECT_FALSE(Exists("/usr/lib/Zelvano/ClientAgentOld.tar.gz")) << "no archive in a major upgrade";
     EXPECT_EQ(RequestedPaths(), (Strings{"/upd/linuxupgrade.ini", "/upd/linuxUpgradePack64.tar.gz"}));
     EXPECT_TRUE(Log().HasInOrder({
-        {"INFO", "main", "Upgrade installation start point"},
-        {"INFO", "InstallMajorUPG", "Entry"},
-        {"INFO", "InstallMajorUPG", "linuxupgrade.ini"},
-        kCronEntry,
-        {"INFO", "CheckCronStatus", "cron already running"},
+        {"INFO", "main", "Upgrade installation start point"}, {"INFO", "InstallMajorUPG", "Entry"},
+        {"INFO", "InstallMajorUPG", "linuxupgrade.ini"}, kCronEntry, {"INFO", "CheckCronStatus", "cron already running"},
         {"INFO", "GetMinorUpgradeCAPackName:", "linuxUpgradePack64.tar.gz"},
         {"INFO", "InstallMajorUPG URL1=", Http(1) + "/linuxUpgradePack64.tar.gz"},
         {"INFO", "InstallMajorUPG URL2=", Http(2) + "/linuxUpgradePack64.tar.gz"},
-        {"INFO", "InstallMajorUPG path=", "/var/tmp/"},
-        {"INFO", "InstallMajorUPG", "Space availabe"},
-        {"INFO", "CheckFileConsistency", "end."},
-        {"INFO", "InstallMajorUPG", "Before Fork is called!!!!!."},
-        {"INFO", "InstallMajorUPG", "Inside Child !!!!!."},
-        {"INFO", "Extract status:", "Success"},
-        {"INFO", "InstallMajorUPG", "Outside Child !!!!!."},
-        {"INFO", "!!!!!UnInstall in progress", "executing !!!!!."},
-        kScheduled,
-        {"INFO", "main", "Exit"},
+        {"INFO", "InstallMajorUPG path=", "/var/tmp/"}, {"INFO", "InstallMajorUPG", "Space availabe"},
+        {"INFO", "CheckFileConsistency", "end."}, {"INFO", "InstallMajorUPG", "Before Fork is called!!!!!."},
+        {"INFO", "InstallMajorUPG", "Inside Child !!!!!."}, {"INFO", "Extract status:", "Success"},
+        {"INFO", "InstallMajorUPG", "Outside Child !!!!!."}, {"INFO", "!!!!!UnInstall in progress", "executing !!!!!."},
+        kScheduled, {"INFO", "main", "Exit"},
     }));
-    EXPECT_FALSE(Log().HasLabel("Extract")) << "one extraction was enough";
+    EXPECT_FALSE(Log().Has({"", "Extract", ""}, true)) << "one extraction was enough";
 }
 
 TEST_F(MajorUpgradeTest, SecondExtractionAttemptUnpacksTheFixedNamePackage)
@@ -70,15 +59,12 @@ TEST_F(MajorUpgradeTest, SecondExtractionAttemptUnpacksTheFixedNamePackage)
     MakeUpdate({"package", kPackage, "--script", "ClientBuild/x86_64/aclinux/kvinstall=#!/bin/sh\n"});
     Publish({"--kind", "ca", "--name", "other.tar.gz", "--garbage", "6000"});
     StartCron();
-
     RunResult r = RunUpgrade();
 
     EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({{"ERROR", "Extract status:", "failed"},
-                                  {"ERROR", "Extract", "Exit"},
+    EXPECT_TRUE(Log().HasInOrder({{"ERROR", "Extract status:", "failed"}, {"ERROR", "Extract", "Exit"},
                                   {"INFO", "Extract status:", "extracting linuxUpgadePack"},
-                                  {"INFO", "Extract status:", "Success"},
-                                  kScheduled}));
+                                  {"INFO", "Extract status:", "Success"}, kScheduled}));
     EXPECT_EQ(NewCrontabLines(), Strings{kBuildInstallLine});
     EXPECT_TRUE(IsExecutable(kInstaller));
     EXPECT_TRUE(Exists("/var/tmp/other.tar.gz"));
@@ -109,11 +95,10 @@ TEST_F(MajorUpgradeTest, FailuresDeleteWhatTheirStepPrescribes)
         if (!c.build.empty())
             Publish(c.build);
         StartCron();
-
         RunResult r = RunUpgrade();
 
         EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().HasPrefix(c.trace)) << c.trace;
+        EXPECT_TRUE(Log().Has(c.trace, true)) << c.trace;
         EXPECT_FALSE(Log().Has({"INFO", "Extract status:", "extracting linuxUpgadePack"}));
         EXPECT_EQ(Exists(kPackage), c.left);
         EXPECT_EQ(Exists(kManifest), c.left);
@@ -122,31 +107,15 @@ TEST_F(MajorUpgradeTest, FailuresDeleteWhatTheirStepPrescribes)
     }
 }
 
-// Against a real cron that is stopped: its service starts it.
-TEST_F(MajorUpgradeTest, StoppedCronIsStartedThroughItsService)
-{
-    Publish(BuildPackage());
-
-    RunResult r = RunUpgrade();
-
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({kCronEntry, {"INFO", "CheckCronStatus", "cron started successfully"}}));
-    EXPECT_EQ(NewCrontabLines(), Strings{kBuildInstallLine});
-    std::string pid = ReadFile("/run/crond.pid");
-    ASSERT_FALSE(pid.empty()) << "the service left no running cron";
-    EXPECT_EQ(kill(std::stoi(pid), SIGTERM), 0) << "the daemon the run started";
-}
-
 // A system with crond alone, or with no cron at all: cron is tried first,
 // then crond; without either, nothing is downloaded.
 TEST_F(MajorUpgradeTest, CronCheckTriesCronThenCrond)
 {
-    const Trace cronFailed{"ERROR", "CheckCronStatus", "failed to start cron"};
     const Strings allCalls{"pidof -x cron", "service cron start", "pidof -x crond", "service crond start"};
     struct
     {
         const char* name;
-        const char* pidof;    // shim bodies: $2 of pidof and $1 of service name the daemon
+        const char* pidof;  // shim bodies: $2 of pidof and $1 of service name the daemon
         const char* service;
         Strings calls;
         Trace last;
@@ -164,12 +133,11 @@ TEST_F(MajorUpgradeTest, CronCheckTriesCronThenCrond)
         Reset();
         std::string shims = MakeShims(c.name, {{"pidof", c.pidof}, {"service", c.service}});
         Publish(BuildPackage());
-
-        RunResult r = RunUpgrade({shims});
+        RunResult r = RunUpgrade(shims);
 
         EXPECT_CLEAN_RUN(r);
-        EXPECT_EQ(ShimCalls(shims), c.calls);
-        EXPECT_TRUE(Log().HasInOrder({kCronEntry, cronFailed, c.last}));
+        EXPECT_EQ(Lines(ReadFile(shims + "/calls")), c.calls);
+        EXPECT_TRUE(Log().HasInOrder({kCronEntry, {"ERROR", "CheckCronStatus", "failed to start cron"}, c.last}));
         if (c.proceeds)
         {
             EXPECT_EQ(NewCrontabLines(), Strings{kBuildInstallLine});

@@ -3,8 +3,6 @@
 // line when that stage fails), then the delta package.
 #include "harness.h"
 
-#include <algorithm>
-
 namespace systest
 {
 namespace
@@ -17,33 +15,27 @@ const std::string kDeltaPackage = "/var/tmp/delta.tar.gz";
 const std::string kArchive = "/usr/lib/Zelvano/ClientAgentOld.tar.gz";
 
 const Trace kMinorFailed{"INFO", "main", "Minor Upgrade installation failed"};
-const Trace kStageFailed{"ERROR", "InstallMinUPG", "DownloadAndInstallCA failed"};
-const Trace kRollbackScheduled{"INFO", "scheduling cron job for rollback of Client agent", "Exit"};
-const Trace kNoBackup{"ERROR", "Old  CA Backup is not present", "Exit"};
 
 class MinorUpgradeTest : public SystemTest
 {
 protected:
-    RunResult RunUpgrade(const std::string& url2)
+    RunResult RunUpgrade()
     {
         SetUpgradeType("type=1");
-        return RunSwitch(Http(1), url2, "-CAUPG");
+        return RunSwitch(Http(1), Http(2), "-CAUPG");
     }
-    RunResult RunUpgrade() { return RunUpgrade(Http(2)); }
 };
 
 TEST_F(MinorUpgradeTest, ArchivesTheAgentUnpacksBothPackagesAndSchedulesOnlyTheUninstaller)
 {
     Publish(CaPackage());
     Publish(DeltaPackage());
-
     RunResult r = RunUpgrade();
 
     EXPECT_CLEAN_RUN(r);
     EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
-    Strings members = ArchiveMembers(kArchive);
-    EXPECT_NE(std::find(members.begin(), members.end(), "usr/lib/Zelvano/ClientAgent/bin/kvagent"), members.end())
-        << testing::PrintToString(members);
+    EXPECT_EQ(RunCommand({"/bin/tar", "-tzf", kArchive, "usr/lib/Zelvano/ClientAgent/bin/kvagent"}, "/dev/null"), 0)
+        << "the archive holds the installed agent";
     EXPECT_TRUE(IsExecutable("/var/tmp/installation/kvuninstall_clagnt"));
     EXPECT_TRUE(IsExecutable(kSpScript));
     for (const std::string& file : {kCaPackage, kDeltaPackage, kCaManifest, kDeltaManifest})
@@ -51,50 +43,26 @@ TEST_F(MinorUpgradeTest, ArchivesTheAgentUnpacksBothPackagesAndSchedulesOnlyTheU
     EXPECT_EQ(RequestedPaths(),
               (Strings{"/upd/linuxupgrade.ini", "/upd/caPack.tar.gz", "/upd/minupg.ini", "/upd/delta.tar.gz"}));
     EXPECT_TRUE(Log().HasInOrder({
-        {"INFO", "main", "Upgrade installation start point"},
-        {"INFO", "InstallMinUPG", "Entry"},
-        {"INFO", "InstallMinUPG", "minupg.ini"},
-        {"INFO", "DownloadAndInstallCA", "Entry"},
-        {"INFO", "DownloadAndInstallCA", "linuxupgrade.ini"},
-        {"INFO", "GetMinorUpgradeCAPackName:", "caPack.tar.gz"},
-        {"INFO", "GetMinorUpgradeCaPackName", "Exit"},
-        {"INFO", "GetMinorUpgradeCAPackName", "Exit"},
+        {"INFO", "main", "Upgrade installation start point"}, {"INFO", "InstallMinUPG", "Entry"},
+        {"INFO", "InstallMinUPG", "minupg.ini"}, {"INFO", "DownloadAndInstallCA", "Entry"},
+        {"INFO", "DownloadAndInstallCA", "linuxupgrade.ini"}, {"INFO", "GetMinorUpgradeCAPackName:", "caPack.tar.gz"},
+        {"INFO", "GetMinorUpgradeCaPackName", "Exit"}, {"INFO", "GetMinorUpgradeCAPackName", "Exit"},
         {"INFO", "DownloadAndInstallCA URL1=", Http(1) + "/caPack.tar.gz"},
         {"INFO", "DownloadAndInstallCA URL2=", Http(2) + "/caPack.tar.gz"},
-        {"INFO", "DownloadAndInstallCA path=", "/var/tmp/"},
-        {"INFO", "DownloadAndInstallCA", "Space availabe"},
-        {"INFO", "CheckFileConsistency", "end."},
-        {"INFO", "DownloadAndInstallCA", "Taking Old CA Backup."},
+        {"INFO", "DownloadAndInstallCA path=", "/var/tmp/"}, {"INFO", "DownloadAndInstallCA", "Space availabe"},
+        {"INFO", "CheckFileConsistency", "end."}, {"INFO", "DownloadAndInstallCA", "Taking Old CA Backup."},
         {"INFO", "DownloadAndInstallCA", "ClientAgentOld.tar.gz taken."},
         {"INFO", "DownloadAndInstallCA", "Before Fork is called!!!!!."},
-        {"INFO", "DownloadAndInstallCA", "Inside Child !!!!!."},
-        {"INFO", "Extract status:", "Success"},
-        {"INFO", "DownloadAndInstallCA", "Outside Child !!!!!."},
-        {"INFO", "!!!!!UnInstall in progress", "executing !!!!!."},
+        {"INFO", "DownloadAndInstallCA", "Inside Child !!!!!."}, {"INFO", "Extract status:", "Success"},
+        {"INFO", "DownloadAndInstallCA", "Outside Child !!!!!."}, {"INFO", "!!!!!UnInstall in progress", "executing !!!!!."},
         {"INFO", "scheduling cron job for uninstallation of client agent", "Exit"},
-        {"INFO", "GetServicePackName:", "delta.tar.gz"},
-        {"INFO", "InstallMinUPG URL1=", Http(1) + "/delta.tar.gz"},
-        {"INFO", "InstallMinUPG URL2=", Http(2) + "/delta.tar.gz"},
-        {"INFO", "InstallMinUPG path=", "/var/tmp/"},
-        {"INFO", "InstallMinUPG", "Space availabe"},
-        {"INFO", "InstallMinUPG", "Before Fork is called!!!!!."},
-        {"INFO", "Extract status:", "Success"},
-        {"INFO", "InstallMinUPG", "Outside Child !!!!!."},
+        {"INFO", "GetServicePackName:", "delta.tar.gz"}, {"INFO", "InstallMinUPG URL1=", Http(1) + "/delta.tar.gz"},
+        {"INFO", "InstallMinUPG URL2=", Http(2) + "/delta.tar.gz"}, {"INFO", "InstallMinUPG path=", "/var/tmp/"},
+        {"INFO", "InstallMinUPG", "Space availabe"}, {"INFO", "InstallMinUPG", "Before Fork is called!!!!!."},
+        {"INFO", "Extract status:", "Success"}, {"INFO", "InstallMinUPG", "Outside Child !!!!!."},
         {"INFO", "!!!!!Scheduling cron job for Delta change via installation script", "Exit"},
         {"INFO", "main", "Exit"},
     }));
-}
-
-TEST_F(MinorUpgradeTest, EqualUrlsFetchEachManifestOnce)
-{
-    Publish(CaPackage());
-    Publish(DeltaPackage());
-    RunResult r = RunUpgrade("HTTP://" + Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTP_PORT") + "/UPD");
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().Has({"INFO", "DownloadAndInstallCA", "both URL are same"}));
-    EXPECT_TRUE(Log().Has({"INFO", "InstallMinUPG", "both URL are same"}));
-    EXPECT_EQ(Requests().size(), 4u);
-    EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
 }
 
 // A failed client-agent stage schedules the rollback when an archive of the
@@ -102,6 +70,7 @@ TEST_F(MinorUpgradeTest, EqualUrlsFetchEachManifestOnce)
 // Its own deletions follow the stage's table.
 TEST_F(MinorUpgradeTest, FailedAgentStageRollsBackOnlyWithAnArchive)
 {
+    const Trace noManifest{"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"};
     struct
     {
         const char* name;
@@ -114,9 +83,8 @@ TEST_F(MinorUpgradeTest, FailedAgentStageRollsBackOnlyWithAnArchive)
          false, {"ERROR", " CA package dir not downloaded", "Exit"}, true, true, true},
         {"not an archive", {"--kind", "ca", "--name", "caPack.tar.gz", "--garbage", "5000"},
          false, {"ERROR", "Extract status:", "failed"}, false, false, true},
-        {"404 manifest", {}, false, {"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"}, false, false, false},
-        {"404 manifest, earlier archive", {}, true, {"ERROR", "DownloadAndInstallCA", "GetMinorUpgradeCAPackInfo. failed"},
-         false, false, true},
+        {"404 manifest", {}, false, noManifest, false, false, false},
+        {"404 manifest, earlier archive", {}, true, noManifest, false, false, true},
         {"CRC mismatch", CaPackage({"--set", "checksum1_64=1"}),
          false, {"ERROR", "CheckFileConsistency", "Checksum mismatch In INI (1), From file ("}, false, true, false},
     };
@@ -129,12 +97,14 @@ TEST_F(MinorUpgradeTest, FailedAgentStageRollsBackOnlyWithAnArchive)
         if (!c.ca.empty())
             Publish(c.ca);
         Publish(DeltaPackage());
-
         RunResult r = RunUpgrade();
 
         EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().HasPrefix(c.failure)) << c.failure;
-        EXPECT_TRUE(Log().HasInOrder({kStageFailed, c.archived ? kRollbackScheduled : kNoBackup, kMinorFailed}));
+        EXPECT_TRUE(Log().Has(c.failure, true)) << c.failure;
+        EXPECT_TRUE(Log().HasInOrder({{"ERROR", "InstallMinUPG", "DownloadAndInstallCA failed"},
+                                      c.archived ? Trace{"INFO", "scheduling cron job for rollback of Client agent", "Exit"}
+                                                 : Trace{"ERROR", "Old  CA Backup is not present", "Exit"},
+                                      kMinorFailed}));
         EXPECT_EQ(NewCrontabLines(), c.archived ? Strings{kRollbackLine} : Strings{});
         EXPECT_EQ(Exists(kArchive), c.archived);
         if (c.earlierArchive)
@@ -174,11 +144,10 @@ TEST_F(MinorUpgradeTest, FailedDeltaStageKeepsTheUninstallerLine)
         Publish(CaPackage());
         if (!c.delta.empty())
             Publish(c.delta);
-
         RunResult r = RunUpgrade();
 
         EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().HasPrefix(c.trace)) << c.trace;
+        EXPECT_TRUE(Log().Has(c.trace, true)) << c.trace;
         EXPECT_TRUE(Log().Has(kMinorFailed));
         EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
         EXPECT_EQ(Exists(kDeltaManifest), c.manifestLeft);

@@ -2,8 +2,6 @@
 // update source, verification, extraction with /bin/tar, the crontab line.
 #include "harness.h"
 
-#include <cstdio>
-
 namespace systest
 {
 namespace
@@ -39,7 +37,6 @@ TEST_F(ServicePackTest, ServicePackIsFetchedVerifiedUnpackedAndScheduledTwoMinut
 {
     Publish(ServicePack());
     auto m = IniValues(Www() + "/capatch.ini");
-
     RunResult r = RunServicePack();
 
     EXPECT_CLEAN_RUN(r);
@@ -50,91 +47,42 @@ TEST_F(ServicePackTest, ServicePackIsFetchedVerifiedUnpackedAndScheduledTwoMinut
     EXPECT_EQ(RequestedPaths(), (Strings{"/upd/capatch.ini", "/upd/sp.tar.gz"}));
     const std::string &len = m["filelength_64"], &crc = m["checksum1_64"], &md5 = m["checksum2_64"];
     EXPECT_TRUE(Log().HasInOrder({
-        {"INFO", "main", "Entry"},
-        {"INFO", "main", "Service Pack installation Request -CASP"},
-        {"INFO", "main", "In Service pack installation start point"},
-        {"INFO", "InstallXEDASP", "Entry"},
-        {"INFO", "InstallXEDASP", "capatch.ini"},
-        {"INFO", "GetServicePackName:", "sp.tar.gz"},
-        {"INFO", "GetServicePackName dwlength:", len},
-        {"INFO", "GetServicePackName dwCRC32:", crc},
-        {"INFO", "GetServicePackName szMD5:", md5},
-        {"INFO", "GetServicePackName", "Exit"},
-        {"INFO", "InstallXEDASP URL1=", Http(1) + "/sp.tar.gz"},
-        {"INFO", "InstallXEDASP URL2=", Http(2) + "/sp.tar.gz"},
-        {"INFO", "InstallXEDASP path=", "/var/tmp/"},
-        {"INFO", "InstallXEDASP", "Space availabe"},
+        {"INFO", "main", "Entry"}, {"INFO", "main", "Service Pack installation Request -CASP"},
+        {"INFO", "main", "In Service pack installation start point"}, {"INFO", "InstallXEDASP", "Entry"},
+        {"INFO", "InstallXEDASP", "capatch.ini"}, {"INFO", "GetServicePackName:", "sp.tar.gz"},
+        {"INFO", "GetServicePackName dwlength:", len}, {"INFO", "GetServicePackName dwCRC32:", crc},
+        {"INFO", "GetServicePackName szMD5:", md5}, {"INFO", "GetServicePackName", "Exit"},
+        {"INFO", "InstallXEDASP URL1=", Http(1) + "/sp.tar.gz"}, {"INFO", "InstallXEDASP URL2=", Http(2) + "/sp.tar.gz"},
+        {"INFO", "InstallXEDASP path=", "/var/tmp/"}, {"INFO", "InstallXEDASP", "Space availabe"},
         {"INFO", "CheckFileConsistency", "File length INI (" + len + "), From file (" + len + ")"},
         {"INFO", "CheckFileConsistency", "Checksum INI (" + crc + "), From file (" + crc + ")"},
         {"INFO", "CheckFileConsistency", "MD5 ini hash(" + md5 + ") Hash= (" + md5 + ")"},
-        {"INFO", "CheckFileConsistency", "end."},
-        {"INFO", "main", "Exit"},
+        {"INFO", "CheckFileConsistency", "end."}, {"INFO", "main", "Exit"},
     }));
     EXPECT_NE(r.output.find("kvlinxsp/kvacascr"), std::string::npos) << "tar's verbose listing";
 }
 
-TEST_F(ServicePackTest, TwoRunsLeaveTwoLines)
+// An HTTPS source, and a refused first URL: all requests reach the one
+// server meant, and the install is the same.
+TEST_F(ServicePackTest, HttpsSourceAndSecondUrlInstall)
 {
-    Publish(ServicePack());
-    EXPECT_EQ(RunServicePack().status, 0);
-    RunResult second = RunServicePack();
-    EXPECT_CLEAN_RUN(second);
-    EXPECT_EQ(NewCrontabLines().size(), 2u);
-    EXPECT_EQ(Log().Count({"INFO", "main", "Exit"}), 2u);
-}
-
-// Variants of a good source that must install all the same.
-TEST_F(ServicePackTest, UpperCaseHashCrLfManifestHttpsAndSecondUrlInstall)
-{
-    struct
+    const std::string https = Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTPS_PORT");
+    const std::string second = Fixture("FX_ADDR2") + ":" + Fixture("FX_HTTP_PORT");
+    for (const auto& [url1, url2, server] : {std::tuple{Https(1), Https(2), https}, {kNoServer, Http(2), second}})
     {
-        const char* name;
-        Args extra;  // manifest options
-        std::string url1, url2;
-        std::string server;  // where every request must arrive; "" any
-    } const cases[] = {
-        {"upper-case MD5, CR LF", {"--upper-md5", "--crlf"}, Http(1), Http(2), ""},
-        {"HTTPS", {}, Https(1), Https(2), Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTPS_PORT")},
-        {"first URL refused", {}, kNoServer, Http(2), Fixture("FX_ADDR2") + ":" + Fixture("FX_HTTP_PORT")},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(url1);
         Reset();
-        Publish(ServicePack(c.extra));
-        RunResult r = RunSwitch(c.url1, c.url2, "-CASP");
+        Publish(ServicePack());
+        RunResult r = RunSwitch(url1, url2, "-CASP");
         EXPECT_CLEAN_RUN(r);
         ExpectScheduledOnce(r);
         EXPECT_EQ(RequestedPaths(), (Strings{"/upd/capatch.ini", "/upd/sp.tar.gz"}));
         for (const Request& q : Requests())
-            EXPECT_TRUE(c.server.empty() || q.server == c.server) << q.server << q.path;
+            EXPECT_EQ(q.server, server) << q.path;
         // One failed direct attempt on the first URL for each of the two files.
-        EXPECT_EQ(Log().CountMessage("INFO", "SendRequestAndGetResponse Failed Without Proxy"),
-                  c.url1 == kNoServer ? 2u : 0u);
+        EXPECT_EQ(Log().Count({"INFO", "", "SendRequestAndGetResponse Failed Without Proxy"}),
+                  url1 == kNoServer ? 2u : 0u);
     }
-}
-
-TEST_F(ServicePackTest, ModulePathWithoutTrailingSlashGluesTheManifestName)
-{
-    Publish(ServicePack());
-    RunResult r = Run({Http(1), Http(2), "-CASP", std::string(kModuleDir) + "mod"});
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Exists(std::string(kModuleDir) + "modcapatch.ini"));
-    EXPECT_FALSE(Exists(kManifest));
-    ExpectScheduledOnce(r);
-}
-
-TEST_F(ServicePackTest, HttpsSourceWithAnUntrustedCertificateIsRefused)
-{
-    Publish(ServicePack());
-    WriteSslConfig(Fixture("FX_OTHER_CA"));
-    RunResult r = RunSwitch(Https(1), Https(2), "-CASP");
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_GE(Log().CountMessage("ERROR", "ERROR_INTERNET_INVALID_CA received"), 2u) << "both URLs";
-    EXPECT_TRUE(Log().Has({"ERROR", "InstallXEDASP", "Ini downloa failed"}));
-    EXPECT_EQ(Requests().size(), 0u) << "no request passes the TLS handshake";
-    EXPECT_FALSE(Exists(kManifest));
-    ExpectFailedWithoutLine("Service Pack");
 }
 
 // Equal URLs, by case only: the second is not tried after the first fails.
@@ -145,7 +93,7 @@ TEST_F(ServicePackTest, EqualUrlsFailWithoutTryingTheSecond)
     EXPECT_CLEAN_RUN(r);
     EXPECT_TRUE(Log().HasInOrder({{"INFO", "InstallXEDASP", "both URL are same"},
                                   {"ERROR", "InstallXEDASP", "Ini downloa failed"}}));
-    EXPECT_EQ(Log().CountMessage("INFO", "SendRequestAndGetResponse Failed Without Proxy"), 1u);
+    EXPECT_EQ(Log().Count({"INFO", "", "SendRequestAndGetResponse Failed Without Proxy"}), 1u);
     ExpectFailedWithoutLine("Service Pack");
 }
 
@@ -170,75 +118,50 @@ TEST_F(ServicePackTest, RejectedManifestIsDeleted)
     }
 }
 
-// Each verification failure deletes the package and the manifest.
-TEST_F(ServicePackTest, PackageThatFailsVerificationIsDeletedWithItsManifest)
+// A package that fails verification (a 404 page in its place included) or
+// extraction is deleted with its manifest; an archive without the script
+// leaves both. Nothing is scheduled.
+TEST_F(ServicePackTest, FailedPackageIsDeletedWithItsManifestUnlessItUnpacked)
 {
+    Publish(ServicePack());
+    auto m = IniValues(Www() + "/capatch.ini");
+    const std::string md5 = "0123456789abcdef0123456789abcdef", md5Short = md5.substr(1);
+    auto error = [](const std::string& message) { return Trace{"ERROR", "CheckFileConsistency", message}; };
+    const Trace verified{"INFO", "CheckFileConsistency", "end."};
     struct
     {
-        const char* key;
-        const char* value;
-        const char* message;  // the ERROR trace, %s for the computed value
+        Args update;
+        Trace trace;
+        bool prefix;  // trace.message is the beginning of the line's
+        bool left;    // package and manifest left
     } const cases[] = {
-        {"filelength_64", "7", "File length mismatch In INI (7), From file (%s)"},
-        {"checksum1_64", "12345", "Checksum mismatch In INI (12345), From file (%s)"},
-        {"checksum2_64", "0123456789abcdef0123456789abcdef",
-         "MD5 mismatch In INI (0123456789abcdef0123456789abcdef), From file (%s)"},
-        {"checksum2_64", "0123456789abcdef0123456789abcde",
-         "MD5 mismatch In INI (0123456789abcdef0123456789abcde), From file (%s)"},
+        {ServicePack({"--set", "filelength_64=7"}),
+         error("File length mismatch In INI (7), From file (" + m["filelength_64"] + ")"), false, false},
+        {ServicePack({"--set", "checksum1_64=12345"}),
+         error("Checksum mismatch In INI (12345), From file (" + m["checksum1_64"] + ")"), false, false},
+        {ServicePack({"--set", "checksum2_64=" + md5}),
+         error("MD5 mismatch In INI (" + md5 + "), From file (" + m["checksum2_64"] + ")"), false, false},
+        {ServicePack({"--set", "checksum2_64=" + md5Short}),
+         error("MD5 mismatch In INI (" + md5Short + "), From file (" + m["checksum2_64"] + ")"), false, false},
+        {ServicePack({"--set", "file_64=gone.tar.gz"}),
+         error("File length mismatch In INI (" + m["filelength_64"] + "), From file ("), true, false},
+        {{"--kind", "sp", "--name", "sp.tar.gz", "--garbage", "3000"}, verified, false, false},
+        {{"--kind", "sp", "--name", "sp.tar.gz", "--file", "kvlinxsp/readme=no script\n"}, verified, false, true},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(c.trace);
         Reset();
-        Publish(ServicePack());
-        std::string expected = c.message;
-        expected.replace(expected.find("%s"), 2, IniValues(Www() + "/capatch.ini")[c.key]);
-        Publish(ServicePack({"--set", std::string(c.key) + "=" + c.value}));
+        Publish(c.update);
         RunResult r = RunServicePack();
         EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().Has({"ERROR", "CheckFileConsistency", expected})) << expected;
-        EXPECT_FALSE(Exists(kPackage));
-        EXPECT_FALSE(Exists(kManifest));
+        EXPECT_TRUE(Log().Has(c.trace, c.prefix));
         EXPECT_FALSE(Exists(kSpScript)) << "nothing was unpacked";
+        EXPECT_EQ(Exists(kManifest), c.left);
+        EXPECT_EQ(Exists("/var/tmp/kvlinxsp/readme"), c.left);
+        EXPECT_EQ(ListDir("/var/tmp"), c.left ? (Strings{"kvlinxsp", "sp.tar.gz"}) : Strings{});
         ExpectFailedWithoutLine("Service Pack");
     }
-}
-
-// A 404 page in place of the package fails verification; an archive tar
-// cannot unpack passes it and fails extraction. Both delete what came.
-TEST_F(ServicePackTest, MissingOrUnreadablePackageIsDeletedWithItsManifest)
-{
-    for (bool missing : {true, false})
-    {
-        SCOPED_TRACE(missing ? "404" : "not an archive");
-        Reset();
-        Publish(missing ? ServicePack() : Args{"--kind", "sp", "--name", "sp.tar.gz", "--garbage", "3000"});
-        std::string len = IniValues(Www() + "/capatch.ini")["filelength_64"];
-        if (missing)
-            std::remove((Www() + "/sp.tar.gz").c_str());
-        RunResult r = RunServicePack();
-        EXPECT_CLEAN_RUN(r);
-        if (missing)
-            EXPECT_TRUE(Log().HasPrefix(
-                {"ERROR", "CheckFileConsistency", "File length mismatch In INI (" + len + "), From file ("}));
-        else
-            EXPECT_TRUE(Log().Has({"INFO", "CheckFileConsistency", "end."})) << "verification passed";
-        EXPECT_FALSE(Exists(kPackage));
-        EXPECT_FALSE(Exists(kManifest));
-        ExpectFailedWithoutLine("Service Pack");
-    }
-}
-
-TEST_F(ServicePackTest, ArchiveWithoutTheScriptLeavesEverythingAndSchedulesNothing)
-{
-    Publish({"--kind", "sp", "--name", "sp.tar.gz", "--file", "kvlinxsp/readme=no script\n"});
-    RunResult r = RunServicePack();
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Exists(kPackage));
-    EXPECT_TRUE(Exists(kManifest));
-    EXPECT_TRUE(Exists("/var/tmp/kvlinxsp/readme"));
-    EXPECT_FALSE(Exists(kSpScript));
-    ExpectFailedWithoutLine("Service Pack");
 }
 
 }  // namespace
