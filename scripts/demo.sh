@@ -111,13 +111,13 @@ publish() { # www-dir, make_update.py arguments
             args+=("$word")
         fi
     done
-    make_update update "$dir" "${args[@]}"
+    make_update "$dir" "${args[@]}"
 }
 
 set_up_agent() { # type
     mkdir -p "$module_dir/bin" "$config_dir"
     echo "installed agent" >"$module_dir/bin/kvagent"
-    servers ssl-config verify
+    printf '[SSL]\nSSL_VERIFY_CERT=1\nSSL_CERT_STORE_PATH=%s\n' "$FX_CA" >"$config_dir/sslConfig.ini"
     if [[ -n "$1" ]]; then
         printf '[DATA_FOR_UPGRADE]\ntype=%s\n' "$1" >"$config_dir/clntdata.ini"
     fi
@@ -171,7 +171,7 @@ inner() { # flow cron installer
     describe_flow "$flow"
     eval "$(servers env)"
     local www=$FX_WWW/updates
-    local url1=http://$FX_ADDR1:$FX_HTTP_PORT/updates url2=http://$FX_ADDR2:$FX_HTTP_PORT/updates
+    local url1=http://127.0.0.1:8080/updates url2=http://127.0.0.3:8080/updates
 
     heading "Update source"
     mkdir -p "$www"

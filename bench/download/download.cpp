@@ -21,7 +21,7 @@
 
 #include "commondefs.h"
 #include "kvinstaller.h"
-#include "netfixtures.h"
+#include "testkit.h"
 
 namespace
 {
@@ -175,10 +175,10 @@ bool BenchOneSize(const Options& options, long lMiB)
     const std::string strRoot = options.strDir + "/bench-www";
     const std::string strSource = strRoot + "/" + strName;
     const std::string strDest = options.strDir + "/bench-download.out";
-    const std::string strUrl = netfx::HttpUrl(strName);
+    const std::string strUrl = tk::Url(1, strName);
     if (mkdir(strRoot.c_str(), 0755) != 0 && errno != EEXIST)
         return false;
-    if (!MakeSource(strSource, lMiB) || !netfx::StartNginx("normal", strRoot))
+    if (!MakeSource(strSource, lMiB) || !tk::Servers({"start-nginx", "--root", strRoot}))
     {
         std::fprintf(stderr, "cannot prepare %s or start nginx\n", strSource.c_str());
         return false;

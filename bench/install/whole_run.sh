@@ -33,7 +33,7 @@ cp /etc/crontab "$work/crontab.orig"
 
 # ---- the update source: a large and a small service pack ----------------------
 publish() { # dir size_mib
-    /usr/bin/python3 "$root/tests/fixtures/make_update.py" update "$www/$1" --kind sp \
+    /usr/bin/python3 "$root/tests/fixtures/make_update.py" "$www/$1" --kind sp \
         --name sp.tar.gz --level 1 --script $'kvlinxsp/kvacascr=#!/bin/sh\ntrue\n' \
         --random "kvlinxsp/payload.bin=$2M"
 }
@@ -41,7 +41,8 @@ echo "building packages of ${size_mib} MiB and ${small_mib} MiB of incompressibl
 publish large "$size_mib"
 publish small "$small_mib"
 servers start-nginx --root "$www"
-servers ssl-config noverify
+mkdir -p "${module}config"
+printf '[SSL]\nSSL_VERIFY_CERT=0\n' >"${module}config/sslConfig.ini"
 
 # ---- the reference: the same work with standard tools ---------------------------
 cat >"$work/reference.sh" <<'EOF'
@@ -85,7 +86,7 @@ run() { # label command...
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
-url() { echo "http://$FX_ADDR1:$FX_HTTP_PORT/$1"; }
+url() { echo "http://127.0.0.1:8080/$1"; }
 
 inst_times=() ref_times=() inst_rss=()
 for ((i = 1; i <= rounds; i++)); do

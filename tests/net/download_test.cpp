@@ -1,50 +1,24 @@
-// DownloadFile and the proxy options file against real nginx and proxies.
+// DownloadFile against real nginx and proxies: the direct attempt, the
+// fallback through the proxy options file, the certificate policy.
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "commondefs.h"
 #include "kvinstaller.h"
-#include "net_test_util.h"
-#include "netfixtures.h"
+#include "testkit.h"
 
 namespace
 {
-using nettest::CountTrace;
-using nettest::TraceInOrder;
+const std::string kDest = "/var/tmp/out", kBody = "payload\n";
 
-const std::string kOptionsFile = netfx::kKvinetOpt;
-const std::string kPayload = "manifest payload\n[service_pack_linux]\nname=x\n";
-const std::string kDest = "/var/tmp/download.out";
-// Open proxies besides the fixture's authenticating ones. The HTTP one sits
-// on a port above the signed 16-bit range.
-constexpr int kOpenHttpPort = 65535;
-constexpr int kOpenSocksPort = 1082;
-
-// DownloadFile with writable copies of the texts; every path leaves the
-// error code alone.
-BOOLEAN Download(const std::string& strUrl, const std::string& strDest = kDest, bool bNullUrl = false)
+// Every path leaves the code alone; the call's trace is returned.
+tk::Strings Download(const std::string& url, BOOLEAN bExpected, const std::string& dest = kDest)
 {
-    char szUrl[MAX_PATH] = {0}, szDest[MAX_PATH] = {0};
-    std::strncpy(szUrl, strUrl.c_str(), sizeof(szUrl) - 1);
-    std::strncpy(szDest, strDest.c_str(), sizeof(szDest) - 1);
-    DWORD dwError = 0xDEADBEEF;
-    const BOOLEAN bResult = DownloadFile(bNullUrl ? nullptr : szUrl, szDest, &dwError);
-    EXPECT_EQ(0xDEADBEEFu, dwError);
-    return bResult;
-}
-
-std::string DestContent() { return netfx::ReadFile(kDest); }
-
-netfx::KvinetOpt ProxyOptions(int iConnType, int iPort, bool bAuth)
-{
-    return {1, iConnType, netfx::kAddr1, iPort, bAuth ? netfx::kProxyUser : "", bAuth ? netfx::kProxyPass : "",
-            bAuth ? 1 : 0, 788};
+    tk::Remove(tk::kTraceLog);
+    std::string urlCopy = url, destCopy = dest;
+    DWORD dwCode = 77;
+    EXPECT_EQ(bExpected, DownloadFile(url.empty() ? nullptr : &urlCopy[0], &destCopy[0], &dwCode))
+        << url;
+    EXPECT_EQ(77u, dwCode);
+    return tk::Trace();
 }
 
 class DownloadFileTest : public ::testing::Test
@@ -52,268 +26,176 @@ class DownloadFileTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(netfx::Publish("pkg.bin", kPayload) && netfx::Publish("empty.bin", ""));
-        ASSERT_TRUE(netfx::StartProxy("tinyproxy", true) && netfx::StartProxy("tinyproxy", false, kOpenHttpPort));
-        ASSERT_TRUE(netfx::StartProxy("microsocks", true) && netfx::StartProxy("microsocks", false, kOpenSocksPort));
-        ASSERT_TRUE(netfx::StartProxy("dante", false));
+        ASSERT_TRUE(tk::Write(tk::Www() + "/p", kBody) && tk::Write(tk::Www() + "/empty", ""));
+        for (const tk::Strings& proxy : {tk::Strings{"start-tinyproxy", "--auth", "u:p"},
+                                         {"start-dante"},
+                                         {"start-tinyproxy", "--port", "65535"},
+                                         {"start-microsocks", "--auth", "u:p"},
+                                         {"start-microsocks", "--port", "1082"}})
+            ASSERT_TRUE(tk::Servers(proxy));
     }
-
     void SetUp() override
     {
-        ASSERT_TRUE(netfx::StartNginx("normal") && netfx::SslConfig({"noverify"}));
-        ASSERT_TRUE(nettest::RemoveTree(kOptionsFile) && nettest::RemoveTree(kDest));
-        nettest::ClearTrace();
+        ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "drop-direct"}) &&
+                    tk::WriteSslConfig("SSL_VERIFY_CERT=0\n"));
+        tk::Remove("/usr/lib/Zelvano/Zelvano/kvinet.opt");
+        tk::Remove(kDest);
     }
 };
 
-// A complete options file naming a working proxy is there in both cases;
-// only a failed direct attempt may open it (inotify sees every open).
-TEST_F(DownloadFileTest, OptionsFileIsOpenedOnlyAfterADirectFailure)
+// nginx drops every direct connection. Then the options file decides: its
+// absence or shortness fails the call; an 800-byte file's last 12 bytes are
+// ignored; each proxy type reaches only a proxy of its protocol, and the
+// settings, password included, are traced in plain. Each row ends with a
+// direct download on the same thread: a path that kept the (not recursive)
+// lock would hang it.
+TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
 {
-    for (const bool bDirectFails : {false, true})
+    const std::string noProxy = "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy";
+    const struct
     {
-        SCOPED_TRACE(bDirectFails);
-        ASSERT_TRUE(netfx::StartNginx(bDirectFails ? "drop-direct" : "normal"));
-        ASSERT_TRUE(netfx::WriteKvinetOpt(ProxyOptions(0, kOpenHttpPort, false)));
-        ASSERT_TRUE(netfx::WriteFile(kDest, std::string(4096, 'o'))); // older, longer file
-        nettest::ClearTrace();
-        const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        ASSERT_TRUE(fd >= 0 && inotify_add_watch(fd, kOptionsFile.c_str(), IN_OPEN) >= 0);
-
-        EXPECT_EQ(TRUE, Download(netfx::HttpUrl("pkg.bin")));
-
-        alignas(inotify_event) char acEvents[4096];
-        EXPECT_EQ(bDirectFails, read(fd, acEvents, sizeof(acEvents)) > 0);
-        (void)close(fd); // a failed close changes nothing for the test
-        EXPECT_EQ(kPayload, DestContent());
-        EXPECT_EQ(bDirectFails ? 1u : 0u, CountTrace("INFO", "Before calling ReadProxySettings."));
-        EXPECT_TRUE(TraceInOrder({"Entry", "before calling InitKVInet", "InitKVInet Successfull",
-                                  "Before SendRequestAndGetResponse.", "After SendRequestAndGetResponse.",
-                                  "successfull down", "Exit"}));
+        size_t nLength; // 0: no options file
+        short shType;
+        int iPort;
+        bool bAuth, bHttps;
+        tk::Strings trace;
+    } cases[] = {
+        // clang-format off
+        {0, 0, 3128, true, false, {noProxy, "E ReadProxySettings|open failed for args (/usr/lib/Zelvano/Zelvano/kvinet.opt)",
+                                   "I DownloadFile|ReadProxySettings failed"}},
+        {787, 0, 3128, true, false, {"E ReadProxySettings|read() failed.", "I DownloadFile|ReadProxySettings failed"}},
+        {788, 0, 9, false, false, {"I DownloadFile|Proxy serverv name", "I DownloadFile|127.0.0.1", "I DownloadFile|Username",
+                                   "I DownloadFile|", "I DownloadFile|password", "I DownloadFile|", "I DownloadFile|failed with Proxy"}},
+        {800, 0, 3128, true, true, {"I DownloadFile|Username", "I DownloadFile|u", "I DownloadFile|password", "I DownloadFile|p",
+                                    "I DownloadFile|successfull down", "I DownloadFile|Exit"}},
+        {788, 7, 65535, false, false, {"I DownloadFile|successfull down"}},
+        {788, 2, 1080, true, false, {"I DownloadFile|successfull down"}},
+        {788, 2, 1080, false, false, {"I DownloadFile|failed with Proxy"}},
+        {788, 1, 1081, false, true, {"I DownloadFile|successfull down"}},
+        {788, 1, 1082, false, false, {"I DownloadFile|failed with Proxy"}},
+        // clang-format on
+    };
+    ASSERT_TRUE(
+        tk::WriteSslConfig("SSL_VERIFY_CERT=1\nSSL_CERT_STORE_PATH=" + tk::CaFile() + "\n"));
+    for (const auto& c : cases)
+    {
+        ASSERT_TRUE(!c.nLength ||
+                    tk::WriteProxyOptions({1, c.shType, c.iPort, c.bAuth ? "u" : "",
+                                           c.bAuth ? "p" : "", c.bAuth, "127.0.0.1", c.nLength}));
+        tk::ClearRequests();
+        const bool bServed = c.trace.back() == "I DownloadFile|Exit" ||
+                             c.trace.back() == "I DownloadFile|successfull down";
+        const tk::Strings trace = Download(tk::Url(1, "p", c.bHttps), bServed);
+        EXPECT_EQ("", tk::MissingInOrder(trace, c.trace))
+            << c.nLength << " " << c.shType << " " << c.iPort;
+        EXPECT_EQ(bServed, tk::Count(trace, "I DownloadFile|Exit") == 1);
+        EXPECT_EQ(bServed ? kBody : "", tk::Read(kDest));
+        tk::Remove(kDest);
+        std::string clients;
+        for (const tk::Request& r : tk::Requests(bServed ? 2 : 1))
+            clients += r.client + " " + std::to_string(r.status) + ";";
+        EXPECT_EQ(bServed ? "127.0.0.1 444;127.0.0.2 200;" : "127.0.0.1 444;", clients);
     }
+    EXPECT_EQ("", tk::MissingInOrder(Download("", FALSE),
+                                     {"I DownloadFile|before calling InitKVInet",
+                                      "E SPInitKVInet|Invalid i/p parameter.",
+                                      "I DownloadFile|InitKVInet Failed",
+                                      "E DownloadFile|InitKVInet failed", "I DownloadFile|Exit"}));
+    ASSERT_TRUE(tk::Servers({"start-nginx"}));
+    EXPECT_EQ(0u, tk::Count(Download(tk::Url(1, "p"), TRUE),
+                            "I DownloadFile|Before calling ReadProxySettings."));
 }
 
-// shUseProxy 0 with a proxy where nothing listens: only a second direct
-// attempt can succeed, and its body replaces the first attempt's partial one.
+// shUseProxy 0: the second attempt is direct again, and its body replaces
+// what the first, cut short, left.
 TEST_F(DownloadFileTest, UseProxyZeroMakesASecondDirectAttempt)
 {
-    ASSERT_TRUE(netfx::StartScripted(
-        R"({"/pkg": [{"status": 200, "body": "partial first body", "content_length": 4000},
-                     {"status": 200, "body": "whole"}]})"));
-    netfx::KvinetOpt opt = ProxyOptions(0, 9, true);
-    opt.iUseProxy = 0;
-    ASSERT_TRUE(netfx::WriteKvinetOpt(opt));
-    EXPECT_EQ(TRUE, Download(netfx::ScriptedUrl("pkg")));
-    EXPECT_EQ("whole", DestContent());
-    EXPECT_EQ(2u, netfx::ScriptedRequests().size());
-    EXPECT_EQ(1u, CountTrace("ERROR", "18"));
-    EXPECT_EQ(1u, CountTrace("INFO", "SendRequestAndGetResponse Failed Without Proxy"));
+    ASSERT_TRUE(tk::StartScripted(
+        R"({"/p": [{"body": "partial first", "content_length": 4000}, {"body": "whole"}]})"));
+    ASSERT_TRUE(tk::WriteProxyOptions({0, 0, 9, "u", "p", 1}));
+    Download("http://127.0.0.1:8090/p", TRUE);
+    EXPECT_EQ("whole", tk::Read(kDest));
+    EXPECT_EQ(2u, tk::ScriptedRequests().size());
 }
 
-// Each row ends with a second call on the same thread: a path that kept the
-// (ordinary) lock would hang it.
-TEST_F(DownloadFileTest, EveryFailurePathFreesTheLock)
-{
-    EXPECT_EQ(FALSE, Download("", kDest, true));
-    EXPECT_TRUE(TraceInOrder({"InitKVInet Failed", "InitKVInet failed", "Exit"}));
-    EXPECT_EQ(1u, CountTrace("ERROR", "InitKVInet failed"));
-    EXPECT_EQ(TRUE, Download(netfx::HttpUrl("pkg.bin")));
-
-    // The direct attempt fails, then the options file decides. An 800-byte
-    // file's last 12 bytes ('A' padding) are ignored.
-    const std::string strOpenFailed = "open failed for args (/usr/lib/Zelvano/Zelvano/kvinet.opt)";
-    ASSERT_TRUE(netfx::StartNginx("drop-direct"));
-    for (const auto& [iLength, iPort, bExpected, vTrace] : std::vector<std::tuple<int, int, BOOLEAN, std::vector<std::string>>>{
-             {-1, kOpenHttpPort, FALSE, {"Before calling ReadProxySettings.", strOpenFailed, "ReadProxySettings failed"}},
-             {787, kOpenHttpPort, FALSE, {"read() failed.", "ReadProxySettings failed"}},
-             {788, 9, FALSE, {"Proxy serverv name", "failed with Proxy"}}, // nothing listens on 9
-             {788, kOpenHttpPort, TRUE, {"successfull down"}},
-             {800, kOpenHttpPort, TRUE, {"successfull down"}}})
-    {
-        SCOPED_TRACE(std::to_string(iLength) + "/" + std::to_string(iPort));
-        ASSERT_TRUE(nettest::RemoveTree(kOptionsFile));
-        netfx::KvinetOpt opt = ProxyOptions(0, iPort, false);
-        opt.iLength = iLength;
-        ASSERT_TRUE(iLength < 0 || netfx::WriteKvinetOpt(opt));
-        nettest::ClearTrace();
-        EXPECT_EQ(bExpected, Download(netfx::HttpUrl("pkg.bin")));
-        EXPECT_TRUE(TraceInOrder(vTrace));
-        EXPECT_EQ(1u, CountTrace("INFO", "SendRequestAndGetResponse Failed Without Proxy"));
-        EXPECT_EQ(iLength == -1 ? 1u : 0u, CountTrace("ERROR", strOpenFailed));
-        EXPECT_EQ(iLength == 787 ? 1u : 0u, CountTrace("ERROR", "read() failed."));
-    }
-}
-
-// nginx drops every direct connection; only a proxied attempt, arriving from
-// 127.0.0.2, is served. Each proxy speaks only its own protocol, so a
-// mismatched row proves which protocol a type selects.
-TEST_F(DownloadFileTest, ProxyFallbackForEveryTypeAndCredential)
-{
-    const int kAuthHttp = netfx::kTinyproxyPort, kAuthSocks5 = netfx::kMicrosocksPort, kSocks4 = netfx::kDantePort;
-    ASSERT_TRUE(netfx::StartNginx("drop-direct"));
-    for (const auto& [pcszName, iConnType, iPort, bAuth, bHttps, bExpected] :
-         std::vector<std::tuple<const char*, int, int, bool, bool, BOOLEAN>>{
-             {"HttpWithAuth", 0, kAuthHttp, true, false, TRUE},
-             {"HttpWithAuthToHttps", 0, kAuthHttp, true, true, TRUE},
-             {"HttpTypeSevenOnPort65535", 7, kOpenHttpPort, false, false, TRUE},
-             {"Socks5WithAuth", 2, kAuthSocks5, true, false, TRUE},
-             {"Socks5Open", 2, kOpenSocksPort, false, false, TRUE},
-             {"Socks4", 1, kSocks4, false, false, TRUE},
-             {"Socks4WithUserIdToHttps", 1, kSocks4, true, true, TRUE},
-             {"Socks4IsNotSocks5", 1, kOpenSocksPort, false, false, FALSE}})
-    {
-        SCOPED_TRACE(pcszName);
-        ASSERT_TRUE(netfx::SslConfig({bHttps ? "verify" : "noverify"}));
-        ASSERT_TRUE(netfx::WriteKvinetOpt(ProxyOptions(iConnType, iPort, bAuth)));
-        ASSERT_TRUE(nettest::RemoveTree(kDest) && netfx::ClearAccessLog());
-        nettest::ClearTrace();
-
-        EXPECT_EQ(bExpected, Download(bHttps ? netfx::HttpsUrl("pkg.bin") : netfx::HttpUrl("pkg.bin")));
-
-        EXPECT_EQ(bExpected ? 0u : 1u, CountTrace("INFO", "failed with Proxy"));
-        // The settings are traced in plain.
-        EXPECT_TRUE(!bAuth || TraceInOrder({"Proxy serverv name", "127.0.0.1", "Username", netfx::kProxyUser,
-                                            "password", netfx::kProxyPass}));
-        EXPECT_EQ(bExpected ? kPayload : "", DestContent());
-        const std::vector<std::string> vRequests = nettest::Requests("/pkg.bin", bExpected ? 2 : 1);
-        ASSERT_EQ(bExpected ? 2u : 1u, vRequests.size());
-        EXPECT_TRUE(nettest::FromPeer(vRequests[0], "127.0.0.1") && vRequests[0].find(" 444 ") != std::string::npos);
-        EXPECT_TRUE(!bExpected ||
-                    (nettest::FromPeer(vRequests[1], "127.0.0.2") && vRequests[1].find(" 200 ") != std::string::npos))
-            << vRequests.back();
-    }
-}
-
-// An HTTP error status is downloaded with its error body; a dropped
-// connection is one failed transfer; a write error is code 23.
+// An error status is a completed transfer whose body lands in the file; a
+// dropped connection or an unwritable destination is not; an empty body
+// leaves an older file untouched. A direct attempt ignores the proxy in
+// the environment.
 TEST_F(DownloadFileTest, DirectOutcomes)
 {
-    const std::string strNoDir = "/var/tmp/no-such-dir";
-    for (const auto& [strPath, strDest, bExpected, strBody, vTrace] :
-         std::vector<std::tuple<std::string, std::string, BOOLEAN, std::string, std::vector<std::string>>>{
-             {"missing.bin", kDest, TRUE, "404 Not Found", {"successfull down"}},
-             {"fault/500/x", kDest, TRUE, "500 Internal Server Error", {"successfull down"}},
-             {"fault/drop/pkg.bin", kDest, FALSE, "",
-              {"curl_easy_perform failed Error Code", "52", "curl_easy_perform failed.", "Breaking the loop.",
-               "CURL is failed either for attempts exceeded reason or for other reason Attempts.", "1",
-               "SendRequestAndGetResponse Failed Without Proxy"}},
-             {"pkg.bin", strNoDir + "/pkg.bin", FALSE, "",
-              {"curl_easy_perform failed", curl_easy_strerror(CURLE_WRITE_ERROR),
-               "curl_easy_perform failed Error Code", "23"}}})
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        // clang-format off
+        // URL, destination, what the file then holds, a trace line
+        {tk::Url(1, "missing"), kDest, "404 Not Found", "I DownloadFile|successfull down"},
+        {tk::Url(2, "fault/500/x"), kDest, "500 Internal Server Error", "I DownloadFile|successfull down"},
+        {tk::Url(1, "fault/drop/x"), kDest, "older", "E SpSendRequestAndGetResponse|52"},
+        {tk::Url(1, "p"), "/var/tmp/no/p", "older", "E SpSendRequestAndGetResponse|23"},
+        {tk::Url(1, "empty"), kDest, "older", "I DownloadFile|successfull down"}};
+    // clang-format on
+    ASSERT_TRUE(tk::Servers({"start-nginx"}));
+    for (const auto& [url, dest, content, trace] : cases)
     {
-        SCOPED_TRACE(strPath);
-        ASSERT_TRUE(nettest::RemoveTree(kDest));
-        nettest::ClearTrace();
-        EXPECT_EQ(bExpected, Download(netfx::HttpUrl(strPath), strDest));
-        EXPECT_TRUE(TraceInOrder(vTrace));
-        EXPECT_NE(std::string::npos, DestContent().find(strBody));
-        EXPECT_EQ(bExpected == TRUE, nettest::Exists(kDest) || nettest::Exists(strNoDir));
+        ASSERT_TRUE(tk::Write(kDest, "older"));
+        EXPECT_EQ(1u, tk::Count(Download(url, trace[0] == 'I', dest), trace));
+        EXPECT_NE(std::string::npos, tk::Read(kDest).find(content)) << url;
+    }
+    for (const char* var : {"http_proxy", "https_proxy", "all_proxy"})
+        setenv(var, "http://127.0.0.1:65535", 1);
+    tk::ClearRequests();
+    Download(tk::Url(1, "p"), TRUE);
+    EXPECT_EQ("127.0.0.1", tk::Requests(1).at(0).client);
+    for (const char* var : {"http_proxy", "https_proxy", "all_proxy"})
+        unsetenv(var);
+    ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "second-only"}));
+    EXPECT_EQ(1u, tk::Count(Download(tk::Url(1, "p"), FALSE), "E SpSendRequestAndGetResponse|7"));
+    Download(tk::Url(2, "p"), TRUE);
+}
+
+// The agent's certificate policy over HTTPS, without an options file.
+TEST_F(DownloadFileTest, CertificatePolicyDecidesWhetherTheServerIsTrusted)
+{
+    const std::string ca = "SSL_CERT_STORE_PATH=" + tk::CaFile() + "\n",
+                      failed = "E SetOptions|GetPrivateProfileStringW failed..";
+    // clang-format off
+    const std::tuple<std::string, BOOLEAN, std::string> cases[] = { // sslConfig.ini ("-": no directory), trace
+        {"", FALSE, failed},
+        {"-", FALSE, "E SetOptions|GetClientAgentConfigDir failed"},
+        {"SSL_VERIFY_CERT=1yes\n" + ca, TRUE, "E SetOptions|SSL Path : (" + tk::CaFile() + ").."},
+        {"SSL_VERIFY_CERT=1\n" + ca.substr(0, ca.size() - 7) + "other-ca.crt\n", FALSE,
+         "E SpSendRequestAndGetResponse|ERROR_INTERNET_INVALID_CA received"},
+        {"SSL_VERIFY_CERT=1\n", FALSE, failed},
+        {"SSL_VERIFY_CERT=2\n", TRUE, "I SetOptions|Exit."}};
+    // clang-format on
+    ASSERT_TRUE(tk::Servers({"start-nginx"}));
+    for (const auto& [config, bResult, trace] : cases)
+    {
+        ASSERT_TRUE(tk::WriteSslConfig(config == "-" ? "" : config));
+        if (config == "-")
+            tk::Remove(tk::kConfigDir);
+        EXPECT_EQ(1u, tk::Count(Download(tk::Url(2, "p", true), bResult), trace)) << config;
+        EXPECT_EQ(bResult ? kBody : "", tk::Read(kDest));
+        tk::Remove(kDest);
     }
 }
 
-TEST_F(DownloadFileTest, EmptyBodyLeavesAnExistingDestinationUntouched)
+// A text field without its terminator is cut at 259 characters.
+TEST(ProxySettings, RecordFieldsRootDirAndDecrypt)
 {
-    ASSERT_TRUE(netfx::WriteFile(kDest, "previous content"));
-    struct stat before, after;
-    ASSERT_EQ(0, stat(kDest.c_str(), &before));
-    EXPECT_EQ(TRUE, Download(netfx::HttpUrl("empty.bin")));
-    ASSERT_EQ(0, stat(kDest.c_str(), &after));
-    EXPECT_EQ("previous content", DestContent());
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(0, std::memcmp(&before.st_mtim, &after.st_mtim, sizeof(before.st_mtim)));
-}
-
-// The open proxy would happily carry the request if libcurl used it.
-TEST_F(DownloadFileTest, ProxyInTheEnvironmentDoesNotDivertTheDirectAttempt)
-{
-    const std::vector<const char*> vVars = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
-    for (const char* pcszVar : vVars)
-        ASSERT_EQ(0, setenv(pcszVar, ("http://127.0.0.1:" + std::to_string(kOpenHttpPort)).c_str(), 1));
-    const std::string strProxyLog = netfx::Dir() + "/tinyproxy-65535/tinyproxy.log";
-    const size_t nProxyLines = netfx::ReadLines(strProxyLog).size();
-    ASSERT_TRUE(netfx::ClearAccessLog());
-
-    const BOOLEAN bHttp = Download(netfx::HttpUrl("pkg.bin")), bHttps = Download(netfx::HttpsUrl("pkg.bin"));
-
-    for (const char* pcszVar : vVars)
-        ASSERT_EQ(0, unsetenv(pcszVar));
-    EXPECT_EQ(TRUE, bHttp);
-    EXPECT_EQ(TRUE, bHttps);
-    const std::vector<std::string> vRequests = nettest::Requests("/pkg.bin", 2);
-    ASSERT_EQ(2u, vRequests.size());
-    for (const std::string& strLine : vRequests)
-        EXPECT_TRUE(nettest::FromPeer(strLine, "127.0.0.1")) << strLine;
-    EXPECT_EQ(nProxyLines, netfx::ReadLines(strProxyLog).size());
-}
-
-TEST_F(DownloadFileTest, OnlyTheSecondBaseAddressServes)
-{
-    ASSERT_TRUE(netfx::StartNginx("second-only"));
-    EXPECT_EQ(FALSE, Download(netfx::HttpUrl("pkg.bin", 1)));
-    EXPECT_EQ(1u, CountTrace("ERROR", "7"));
-    EXPECT_EQ(TRUE, Download(netfx::HttpUrl("pkg.bin", 2)));
-    EXPECT_EQ(kPayload, DestContent());
-}
-
-// The agent's certificate policy, end to end over HTTPS. Without an options
-// file only the direct attempt is made. The last column is an ERROR line
-// that must appear.
-TEST_F(DownloadFileTest, CertificatePolicyDecidesWhetherTheTestServerIsTrusted)
-{
-    const std::string strCaPath = "SSL Path : (" + netfx::CaFile() + ")..";
-    for (const auto& [vSslConfig, bExpected, strErrorTrace] :
-         std::vector<std::tuple<std::vector<std::string>, BOOLEAN, std::string>>{
-             {{"none"}, FALSE, "GetPrivateProfileStringW failed.."},
-             {{"no-config-dir"}, FALSE, "GetClientAgentConfigDir failed"},
-             {{"verify"}, TRUE, strCaPath},
-             {{"verify", netfx::OtherCaFile()}, FALSE, "SSL Path : (" + netfx::OtherCaFile() + ").."},
-             {{"raw", "1yes", netfx::CaFile()}, TRUE, strCaPath},
-             {{"noverify"}, TRUE, ""}})
-    {
-        SCOPED_TRACE(vSslConfig.front() + (vSslConfig.size() > 1 ? " " + vSslConfig[1] : ""));
-        ASSERT_TRUE(netfx::SslConfig(vSslConfig) && nettest::RemoveTree(kDest));
-        nettest::ClearTrace();
-        EXPECT_EQ(bExpected, Download(netfx::HttpsUrl("pkg.bin")));
-        EXPECT_EQ(bExpected == TRUE, DestContent() == kPayload);
-        EXPECT_TRUE(strErrorTrace.empty() || CountTrace("ERROR", strErrorTrace) == 1) << strErrorTrace;
-        EXPECT_EQ(bExpected == TRUE ? 0u : 1u, CountTrace("ERROR", "ERROR_INTERNET_INVALID_CA received"));
-    }
-}
-
-// The options-file reader on its own (the proxy rows above show the other
-// fields' offsets and the decoding): a text field without a terminator is
-// cut at 259.
-TEST(ReadProxySettingsTest, ReadsTheRecordAndCutsUnterminatedTexts)
-{
-    ASSERT_TRUE(nettest::RemoveTree(kOptionsFile));
-    nettest::ClearTrace();
+    ASSERT_TRUE(
+        tk::WriteProxyOptions({1, 2, 65535, std::string(260, 'u'), "p", 1, std::string(260, 'h')}));
     INETSET settings;
-    EXPECT_EQ(FALSE, ReadProxySettings(nullptr));
-    EXPECT_EQ(1u, CountTrace("ERROR", "NULL Parameters."));
-
-    netfx::KvinetOpt opt = ProxyOptions(2, 65535, true);
-    opt.strHost = std::string(260, 'h');
-    opt.strUser = std::string(260, 'u');
-    opt.strPassword = std::string(260, 'p');
-    opt.iLength = 800;
-    ASSERT_TRUE(netfx::WriteKvinetOpt(opt));
     ASSERT_EQ(TRUE, ReadProxySettings(&settings));
     EXPECT_EQ(std::string(259, 'h'), settings.kvInetConfig.szHostName);
     EXPECT_EQ(std::string(259, 'u'), settings.kvInetConfig.szUserName);
-    EXPECT_EQ(std::string(259, 'p'), settings.kvInetConfig.szPassword);
-}
-
-TEST(GetClientAgentRootDirTest, NeedsRoomForThePathAndItsTerminator)
-{
-    nettest::ClearTrace();
-    char szBuffer[64] = "untouched";
-    EXPECT_EQ(FALSE, GetClientAgentRootDir(szBuffer, 29));
-    EXPECT_EQ(1u, CountTrace("ERROR", "Out buffer length is small."));
-    EXPECT_STREQ("untouched", szBuffer);
-    EXPECT_EQ(FALSE, GetClientAgentRootDir(nullptr, 30));
-    EXPECT_EQ(1u, CountTrace("ERROR", "Invalid Parameters."));
-    EXPECT_EQ(TRUE, GetClientAgentRootDir(szBuffer, 30));
-    EXPECT_STREQ("/usr/lib/Zelvano/ClientAgent/", szBuffer);
-    EXPECT_TRUE(TraceInOrder({"Path:", "/usr/lib/Zelvano/ClientAgent/", "Exit."}));
+    EXPECT_EQ(65535, settings.kvInetConfig.ushPort);
+    char szDir[64] = "untouched";
+    EXPECT_EQ(FALSE, GetClientAgentRootDir(szDir, 29));
+    EXPECT_EQ(tk::Trace().back(), "E GetClientAgentRootDir|Out buffer length is small.");
+    EXPECT_EQ(TRUE, GetClientAgentRootDir(szDir, 30));
+    EXPECT_STREQ("/usr/lib/Zelvano/ClientAgent/", szDir);
+    BYTE block[] = {0x12, 0xAB};
+    Decrypt(block, 2);
+    EXPECT_EQ(0xBA21, block[0] | block[1] << 8);
 }
 } // namespace

@@ -1,168 +1,152 @@
-// The service-pack request (-CASP) end to end: manifest and package from the
-// update source, verification, extraction with /bin/tar, the crontab line.
-#include "harness.h"
+// The service pack (-CASP) end to end: manifest and package from the update
+// source (directly or through the agent's proxy), verification, /bin/tar,
+// the crontab line; and every way it fails.
+#include "fixture.h"
 
-namespace systest
+namespace sys
 {
 namespace
 {
+using ServicePackTest = SystemTest;
 
-const std::string kManifest = std::string(kModuleDir) + "capatch.ini";
-const std::string kPackage = "/var/tmp/sp.tar.gz";
-const std::string kNoServer = "http://127.0.0.1:1/upd";
-
-// Two minutes after `now`; minute 2 of the next hour from minute 58 or 59.
-std::string ServicePackCronLine(const struct tm& now)
+std::string ManifestValue(const std::string& key)
 {
-    bool wrap = now.tm_min >= 58;
-    return std::to_string(wrap ? 2 : now.tm_min + 2) + " " + std::to_string((now.tm_hour + wrap) % 24) +
-           " * * * root /var/tmp/kvlinxsp/kvacascr 1 NULL >> /dev/null 2>&1";
+    const std::string manifest = tk::Read(tk::Www() + "/upd/capatch.ini");
+    const size_t at = manifest.find(key + "=") + key.size() + 1;
+    return manifest.substr(at, manifest.find('\n', at) - at);
 }
 
-class ServicePackTest : public SystemTest
+TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
 {
-protected:
-    RunResult RunServicePack() { return RunSwitch(Http(1), Http(2), "-CASP"); }
-
-    void ExpectScheduledOnce(const RunResult& r)
+    const std::pair<Strings, Strings> cases[] = {
+        // the two base URLs, manifest options
+        {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}},
+        {{tk::Url(1, "upd", true), tk::Url(2, "upd", true)}, {"--before", std::string(10000, 'x')}},
+        {{kRefused, tk::Url(2, "upd")}, {}}};
+    for (const auto& [urls, extra] : cases)
     {
-        Strings lines = NewCrontabLines();
-        ASSERT_EQ(lines.size(), 1u) << testing::PrintToString(lines);
-        EXPECT_TRUE(lines[0] == ServicePackCronLine(r.before) || lines[0] == ServicePackCronLine(r.after))
-            << lines[0];
-    }
-};
-
-TEST_F(ServicePackTest, ServicePackIsFetchedVerifiedUnpackedAndScheduledTwoMinutesLater)
-{
-    Publish(ServicePack());
-    auto m = IniValues(Www() + "/capatch.ini");
-    RunResult r = RunServicePack();
-
-    EXPECT_CLEAN_RUN(r);
-    ExpectScheduledOnce(r);
-    EXPECT_TRUE(IsExecutable(kSpScript));
-    EXPECT_TRUE(Exists(kPackage));
-    EXPECT_EQ(ReadFile(kManifest), ReadFile(Www() + "/capatch.ini"));
-    EXPECT_EQ(RequestedPaths(), (Strings{"/upd/capatch.ini", "/upd/sp.tar.gz"}));
-    const std::string &len = m["filelength_64"], &crc = m["checksum1_64"], &md5 = m["checksum2_64"];
-    EXPECT_TRUE(Log().HasInOrder({
-        {"INFO", "main", "Entry"}, {"INFO", "main", "Service Pack installation Request -CASP"},
-        {"INFO", "main", "In Service pack installation start point"}, {"INFO", "InstallXEDASP", "Entry"},
-        {"INFO", "InstallXEDASP", "capatch.ini"}, {"INFO", "GetServicePackName:", "sp.tar.gz"},
-        {"INFO", "GetServicePackName dwlength:", len}, {"INFO", "GetServicePackName dwCRC32:", crc},
-        {"INFO", "GetServicePackName szMD5:", md5}, {"INFO", "GetServicePackName", "Exit"},
-        {"INFO", "InstallXEDASP URL1=", Http(1) + "/sp.tar.gz"}, {"INFO", "InstallXEDASP URL2=", Http(2) + "/sp.tar.gz"},
-        {"INFO", "InstallXEDASP path=", "/var/tmp/"}, {"INFO", "InstallXEDASP", "Space availabe"},
-        {"INFO", "CheckFileConsistency", "File length INI (" + len + "), From file (" + len + ")"},
-        {"INFO", "CheckFileConsistency", "Checksum INI (" + crc + "), From file (" + crc + ")"},
-        {"INFO", "CheckFileConsistency", "MD5 ini hash(" + md5 + ") Hash= (" + md5 + ")"},
-        {"INFO", "CheckFileConsistency", "end."}, {"INFO", "main", "Exit"},
-    }));
-    EXPECT_NE(r.output.find("kvlinxsp/kvacascr"), std::string::npos) << "tar's verbose listing";
-}
-
-// An HTTPS source, and a refused first URL: all requests reach the one
-// server meant, and the install is the same.
-TEST_F(ServicePackTest, HttpsSourceAndSecondUrlInstall)
-{
-    const std::string https = Fixture("FX_ADDR1") + ":" + Fixture("FX_HTTPS_PORT");
-    const std::string second = Fixture("FX_ADDR2") + ":" + Fixture("FX_HTTP_PORT");
-    for (const auto& [url1, url2, server] : {std::tuple{Https(1), Https(2), https}, {kNoServer, Http(2), second}})
-    {
-        SCOPED_TRACE(url1);
         Reset();
-        Publish(ServicePack());
-        RunResult r = RunSwitch(url1, url2, "-CASP");
-        EXPECT_CLEAN_RUN(r);
-        ExpectScheduledOnce(r);
-        EXPECT_EQ(RequestedPaths(), (Strings{"/upd/capatch.ini", "/upd/sp.tar.gz"}));
-        for (const Request& q : Requests())
-            EXPECT_EQ(q.server, server) << q.path;
-        // One failed direct attempt on the first URL for each of the two files.
-        EXPECT_EQ(Log().Count({"INFO", "", "SendRequestAndGetResponse Failed Without Proxy"}),
-                  url1 == kNoServer ? 2u : 0u);
+        Publish(ServicePack(extra));
+        ExpectClean(Run({urls[0], urls[1], "-casp", kModule}));
+        EXPECT_TRUE(ScheduledServicePack()) << tk::Read("/etc/crontab");
+        EXPECT_EQ(Left(), (Strings{"kvlinxsp", "sp.tgz", "capatch.ini"}));
+        EXPECT_EQ(tk::Read(tk::Www() + "/upd/capatch.ini"), tk::Read(kModule + "capatch.ini"));
+        EXPECT_EQ(Paths(), (Strings{"/upd/capatch.ini", "/upd/sp.tgz"}));
+        EXPECT_NE(std::string::npos, tk::Read(kWork + "out").find("kvlinxsp/kvacascr"))
+            << "tar's listing";
     }
+    const std::string len = ManifestValue("filelength_64"), crc = ManifestValue("checksum1_64"),
+                      md5 = ManifestValue("checksum2_64");
+    EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), tk::Lines(R"(I main|Entry
+I main|Service Pack installation Request -CASP
+I main|In Service pack installation start point
+I InstallXEDASP|Entry
+I InstallXEDASP|capatch.ini
+I DownloadXEDASPServicePack|Entry
+I DownloadFile|SendRequestAndGetResponse Failed Without Proxy
+I GetServicePackName|start.
+I GetServicePackName:|sp.tgz
+I GetServicePackName dwlength:|)" + len + R"(
+I GetServicePackName dwCRC32:|)" + crc + R"(
+I GetServicePackName szMD5:|)" + md5 + R"(
+I GetServicePackName|Exit
+I InstallXEDASP URL1=|http://127.0.0.1:1/upd/sp.tgz
+I InstallXEDASP URL2=|http://127.0.0.3:8080/upd/sp.tgz
+I InstallXEDASP path=|/var/tmp/
+I GetDiskFreeSpace|free space
+I GetDiskFreeSpace|EXIT
+I InstallXEDASP|Space availabe
+I DownloadFile|SendRequestAndGetResponse Failed Without Proxy
+I CheckFileConsistency|start.
+I CheckFileConsistency|File length INI ()" + len + "), From file (" +
+                                                            len + R"()
+I CheckFileConsistency|Checksum INI ()" + crc + "), From file (" +
+                                                            crc + R"()
+I CheckFileConsistency|MD5 ini hash()" + md5 + ") Hash= (" + md5 +
+                                                            R"()
+I CheckFileConsistency|end.
+I main|Exit)")));
 }
 
-// Equal URLs, by case only: the second is not tried after the first fails.
-TEST_F(ServicePackTest, EqualUrlsFailWithoutTryingTheSecond)
+// The update source drops every direct connection; the proxy's, from
+// 127.0.0.2, get through.
+TEST_F(ServicePackTest, ThroughTheAgentsProxy)
 {
+    ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "drop-direct"}) &&
+                tk::Servers({"start-tinyproxy", "--auth", "u:p"}));
+    ASSERT_TRUE(tk::WriteProxyOptions({1, 0, 3128, "u", "p", 1}));
     Publish(ServicePack());
-    RunResult r = RunSwitch(kNoServer, "HTTP://127.0.0.1:1/UPD", "-CASP");
-    EXPECT_CLEAN_RUN(r);
-    EXPECT_TRUE(Log().HasInOrder({{"INFO", "InstallXEDASP", "both URL are same"},
-                                  {"ERROR", "InstallXEDASP", "Ini downloa failed"}}));
-    EXPECT_EQ(Log().Count({"INFO", "", "SendRequestAndGetResponse Failed Without Proxy"}), 1u);
-    ExpectFailedWithoutLine("Service Pack");
+    ExpectClean(RunSwitch("-CASP"));
+    EXPECT_TRUE(ScheduledServicePack());
+    Strings served;
+    for (const tk::Request& r : tk::Requests(4))
+        served.push_back(r.client + " " + std::to_string(r.status) + " " + r.path);
+    EXPECT_EQ(served, (Strings{"127.0.0.1 444 /upd/capatch.ini", "127.0.0.2 200 /upd/capatch.ini",
+                               "127.0.0.1 444 /upd/sp.tgz", "127.0.0.2 200 /upd/sp.tgz"}));
+    ASSERT_TRUE(tk::Servers({"start-nginx"}));
 }
 
-// A manifest the reader rejects (a 404 page, a missing key) is deleted and
-// the package never asked for.
-TEST_F(ServicePackTest, RejectedManifestIsDeleted)
+// What the source or the machine lacks; the traces that follow (in this
+// order), what is left, how many requests reached the source. Nothing is
+// scheduled; main reports the failure and exits 0.
+TEST_F(ServicePackTest, FailureTable)
 {
-    for (bool published : {false, true})
+    const std::string hash = "%s%n%p%x%d%c%s%n%s%n%s%n%s%n%s%n", n259(259, 'n');
+    const struct
     {
-        SCOPED_TRACE(published ? "no checksum1_64" : "404 page");
-        Reset();
-        if (published)
-            Publish(ServicePack({"--drop", "checksum1_64"}));
-        RunResult r = RunServicePack();
-        EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().Has({"ERROR", "GetServicePackName", published ? "CRC32 failed" : "failed"}));
-        EXPECT_TRUE(Log().Has({"ERROR", "InstallXEDASP", "GetServicePackInfo failed."}));
-        EXPECT_FALSE(Exists(kManifest));
-        EXPECT_EQ(RequestedPaths(), Strings{"/upd/capatch.ini"});
-        EXPECT_EQ(Requests().at(0).status, published ? 200 : 404);
-        ExpectFailedWithoutLine("Service Pack");
-    }
-}
-
-// A package that fails verification (a 404 page in its place included) or
-// extraction is deleted with its manifest; an archive without the script
-// leaves both. Nothing is scheduled.
-TEST_F(ServicePackTest, FailedPackageIsDeletedWithItsManifestUnlessItUnpacked)
-{
-    Publish(ServicePack());
-    auto m = IniValues(Www() + "/capatch.ini");
-    const std::string md5 = "0123456789abcdef0123456789abcdef", md5Short = md5.substr(1);
-    auto error = [](const std::string& message) { return Trace{"ERROR", "CheckFileConsistency", message}; };
-    const Trace verified{"INFO", "CheckFileConsistency", "end."};
-    struct
-    {
-        Args update;
-        Trace trace;
-        bool prefix;  // trace.message is the beginning of the line's
-        bool left;    // package and manifest left
-    } const cases[] = {
-        {ServicePack({"--set", "filelength_64=7"}),
-         error("File length mismatch In INI (7), From file (" + m["filelength_64"] + ")"), false, false},
-        {ServicePack({"--set", "checksum1_64=12345"}),
-         error("Checksum mismatch In INI (12345), From file (" + m["checksum1_64"] + ")"), false, false},
-        {ServicePack({"--set", "checksum2_64=" + md5}),
-         error("MD5 mismatch In INI (" + md5 + "), From file (" + m["checksum2_64"] + ")"), false, false},
-        {ServicePack({"--set", "checksum2_64=" + md5Short}),
-         error("MD5 mismatch In INI (" + md5Short + "), From file (" + m["checksum2_64"] + ")"), false, false},
-        {ServicePack({"--set", "file_64=gone.tar.gz"}),
-         error("File length mismatch In INI (" + m["filelength_64"] + "), From file ("), true, false},
-        {{"--kind", "sp", "--name", "sp.tar.gz", "--garbage", "3000"}, verified, false, false},
-        {{"--kind", "sp", "--name", "sp.tar.gz", "--file", "kvlinxsp/readme=no script\n"}, verified, false, true},
+        Strings update, trace, left;
+        size_t nRequests;
+        std::string wrap;
+        Strings args; // instead of the two base URLs
+    } cases[] = {
+        // clang-format off
+        {{}, {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
+        {ServicePack({"--drop", "checksum1_64"}), {"E GetServicePackName|CRC32 failed"}, {}, 1},
+        {ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed"}, {}, 1},
+        {ServicePack({"--set", "filelength_64=7"}), {"E CheckFileConsistency|File length mismatch In INI (7), From file (*"}, {}, 2},
+        {ServicePack({"--set", "checksum1_64=12345"}), {"E CheckFileConsistency|Checksum mismatch In INI (12345), From file (*"}, {}, 2},
+        {ServicePack({"--set", "checksum2_64=" + std::string(32, 'f')}),
+         {"E CheckFileConsistency|MD5 mismatch In INI (" + std::string(32, 'f') + "), From file (*"}, {}, 2},
+        {ServicePack({"--set", "file_64=gone.tgz"}), {"E CheckFileConsistency|File length mismatch In INI (*"}, {}, 2},
+        {Garbage("sp", "sp.tgz", "3000"), {"I CheckFileConsistency|end."}, {}, 2},
+        {{"--kind", "sp", "--name", "sp.tgz", "--file", "kvlinxsp/x=y"}, {"I CheckFileConsistency|end."},
+         {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2},
+        {ServicePack({"--set", "file_64=s%s%n", "--set", "filelength_64=%n%s", "--set", "checksum2_64=" + hash + "%n"}),
+         {"I GetServicePackName:|s%s%n", "I GetServicePackName dwlength:|%n%s", "I GetServicePackName szMD5:|" + hash,
+          "I InstallXEDASP URL1=|http://127.0.0.1:8080/upd/s%s%n",
+          "E CheckFileConsistency|File length mismatch In INI (0), From file (*"}, {}, 2},
+        {ServicePack({"--set", "file_64=../sp.tgz"}), {"E InstallXEDASP|package name refused: ../sp.tgz"}, {}, 1},
+        {ServicePack({"--set", "file_64=sub/sp.tgz"}), {"E InstallXEDASP|package name refused: sub/sp.tgz"}, {}, 1},
+        {ServicePack({"--set", "file_64=.."}), {"E InstallXEDASP|package name refused: .."}, {}, 1},
+        {ServicePack({"--set", "file_64=" + n259}), {"E InstallXEDASP|package URL longer than 259 characters"}, {}, 1},
+        {ServicePack({"--set", "filelength_64=2097152"}), {"I GetServicePackName dwlength:|2097152",
+         "E InstallXEDASP|Space not availabe"}, {"capatch.ini"}, 1, kSmallTmp},
+        {Garbage("sp", "sp.tgz", "2097151"), {"I InstallXEDASP|Space availabe",
+         "I CheckFileConsistency|File length INI (2097151), From file (2097151)", "I CheckFileConsistency|end."}, {}, 2, kSmallTmp},
+        {ServicePack(), {"E GetDiskFreeSpace|Invalid Path", "E InstallXEDASP|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
+        {ServicePack(), {"I InstallXEDASP|both URL are same", "E InstallXEDASP|Ini downloa failed"}, {}, 0, "",
+         {kRefused, "HTTP://127.0.0.1:1/UPD", "-CASP", kModule}},
+        // clang-format on
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.trace);
+        SCOPED_TRACE(c.trace.back());
         Reset();
-        Publish(c.update);
-        RunResult r = RunServicePack();
-        EXPECT_CLEAN_RUN(r);
-        EXPECT_TRUE(Log().Has(c.trace, c.prefix));
-        EXPECT_FALSE(Exists(kSpScript)) << "nothing was unpacked";
-        EXPECT_EQ(Exists(kManifest), c.left);
-        EXPECT_EQ(Exists("/var/tmp/kvlinxsp/readme"), c.left);
-        EXPECT_EQ(ListDir("/var/tmp"), c.left ? (Strings{"kvlinxsp", "sp.tar.gz"}) : Strings{});
-        ExpectFailedWithoutLine("Service Pack");
+        ASSERT_TRUE(c.update.empty() || tk::Publish(c.update, tk::Www() + "/upd"));
+        ExpectClean(c.args.empty() ? RunSwitch("-CASP", c.wrap) : Run(c.args, c.wrap));
+        const Strings trace = tk::Trace();
+        EXPECT_EQ("", tk::MissingInOrder(trace, c.trace));
+        EXPECT_EQ("", tk::MissingInOrder(trace, {"I InstallXEDASP|Entry",
+                                                 "I main|Service Pack installation failed"}));
+        EXPECT_EQ(0u, tk::Count(trace, "I main|Exit"));
+        // An equal second URL is not tried.
+        EXPECT_EQ(
+            !c.args.empty(),
+            tk::Count(trace, "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy") == 1);
+        EXPECT_EQ(c.left, Left());
+        EXPECT_EQ(c.nRequests, tk::Requests(c.nRequests).size());
+        EXPECT_EQ(NewCrontabLines(), Strings{});
     }
 }
-
-}  // namespace
-}  // namespace systest
+} // namespace
+} // namespace sys

@@ -1,0 +1,258 @@
+// The upgrades (-CAUPG). Minor (type 1): the client-agent stage with its
+// archive of the installed agent and its uninstaller line (the rollback
+// line when that stage fails), then the delta package. Major (type 2): the
+// cron check, the build and its extraction (with the fixed-name second
+// attempt), the line that schedules the build's installer.
+#include "fixture.h"
+
+namespace sys
+{
+namespace
+{
+const std::string kArchive = "/usr/lib/Zelvano/ClientAgentOld.tar.gz";
+const Strings kAgent = Update("ca", "ca.tgz",
+                              {"installation/kvuninstall_clagnt", "installation/rollbackCA.sh"}),
+              kDelta = Update("delta", "delta.tgz", {"kvlinxsp/kvacascr"}),
+              kBuild = Update("ca", "linuxUpgradePack64.tar.gz",
+                              {"ClientBuild/x86_64/aclinux/kvinstall"});
+
+class UpgradeTest : public SystemTest
+{
+protected:
+    // pidof and service, first on PATH, as shell bodies that see the
+    // command's arguments; every call goes to kWork/calls.
+    static void Shims(const std::string& pidof, const std::string& service = "exit 1")
+    {
+        for (const auto& [name, body] :
+             {std::pair<std::string, std::string>{"pidof", pidof}, {"service", service}})
+            ASSERT_TRUE(
+                tk::Write(kWork + "shims/" + name,
+                          "#!/bin/sh\necho " + name + " \"$*\" >> " + kWork + "calls\n" + body) &&
+                chmod((kWork + "shims/" + name).c_str(), 0755) == 0);
+        tk::Remove(kWork + "calls");
+        static const std::string path = getenv("PATH");
+        ASSERT_EQ(0, setenv("PATH", (kWork + "shims:" + path).c_str(), 1));
+    }
+};
+
+TEST_F(UpgradeTest, MinorArchivesTheAgentUnpacksBothPackagesAndSchedulesTheUninstaller)
+{
+    Reset("1");
+    Publish(kAgent);
+    Publish(kDelta);
+    ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
+    EXPECT_EQ(Left(), (Strings{"ca.tgz", "delta.tgz", "installation", "kvlinxsp",
+                               "linuxupgrade.ini", "minupg.ini", "archive"}));
+    EXPECT_EQ(0, tk::Run({"/bin/tar", "-xzOf", kArchive, "usr/lib/Zelvano/ClientAgent/bin/kvagent"},
+                         kWork + "agent"));
+    EXPECT_EQ("agent\n", tk::Read(kWork + "agent"));
+    EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/ca.tgz", "/upd/minupg.ini",
+                                "/upd/delta.tgz"}));
+    EXPECT_EQ("",
+              tk::MissingInOrder(tk::Trace(),
+                                 tk::Lines(R"(I main|Minor/Major Upgrade installation Request -CAUPG
+I main|Upgrade installation start point
+I InstallMinUPG|Entry
+I InstallMinUPG|minupg.ini
+I DownloadAndInstallCA|Entry
+I DownloadAndInstallCA|linuxupgrade.ini
+I GetMinorUpgradeCAPackName|start.
+I GetMinorUpgradeCAPackName:|ca.tgz
+I GetMinorUpgradeCaPackName|Exit
+I GetServicePackName dwlength:*
+I GetServicePackName dwCRC32:*
+I GetMinorUpgradeCAPackName szMD5:*
+I GetMinorUpgradeCAPackName|Exit
+I DownloadAndInstallCA URL1=|http://127.0.0.1:8080/upd/ca.tgz
+I DownloadAndInstallCA URL2=|http://127.0.0.3:8080/upd/ca.tgz
+I DownloadAndInstallCA path=|/var/tmp/
+I DownloadAndInstallCA|Space availabe
+I CheckFileConsistency|end.
+I DownloadAndInstallCA|Taking Old CA Backup.
+I DownloadAndInstallCA|ClientAgentOld.tar.gz taken.
+I DownloadAndInstallCA|Before Fork is called!!!!!.
+I DownloadAndInstallCA|Inside Child !!!!!.
+I Extract status:|Success
+I DownloadAndInstallCA|Outside Child !!!!!.
+I !!!!!UnInstall in progress|executing !!!!!.
+I scheduling cron job for uninstallation of client agent|Exit
+I GetMinorUpgradePackName|start.
+I GetServicePackName:|delta.tgz
+I GetServicePackName szMD5:*
+I GetServicePackName|Exit
+I InstallMinUPG URL1=|http://127.0.0.1:8080/upd/delta.tgz
+I InstallMinUPG URL2=|http://127.0.0.3:8080/upd/delta.tgz
+I InstallMinUPG path=|/var/tmp/
+I InstallMinUPG|Space availabe
+I InstallMinUPG|Before Fork is called!!!!!.
+I InstallMinUPG|Inside Child !!!!!.
+I Extract status:|Success
+I InstallMinUPG|Outside Child !!!!!.
+I !!!!!Scheduling cron job for Delta change via installation script|Exit
+I main|Exit)")));
+}
+
+// A failed agent stage schedules the rollback when an archive of the agent
+// exists (taken by this run or an earlier one), and nothing otherwise. A
+// failure after that stage undoes nothing of it.
+TEST_F(UpgradeTest, MinorFailureTable)
+{
+    const std::string rollback = "I scheduling cron job for rollback of Client agent|Exit",
+                      noBackup = "E Old  CA Backup is not present|Exit";
+    const Strings caLeft = {"ca.tgz", "installation", "linuxupgrade.ini", "archive"}, none;
+    const struct
+    {
+        Strings agent, delta, trace, left, crontab;
+        std::string wrap;
+        bool bEarlierArchive;
+    } cases[] = {
+        // clang-format off
+        {Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E  CA package dir not downloaded|Exit", rollback},
+         caLeft, {kRollbackLine}},
+        {Garbage("ca", "ca.tgz", "5000"), kDelta, {"E Extract status:|failed", "E Extract|Exit", rollback}, {"archive"}, {kRollbackLine}},
+        {none, kDelta, {"E DownloadAndInstallCA|GetMinorUpgradeCAPackInfo. failed", noBackup}, {}, {}},
+        {none, kDelta, {rollback}, {"archive"}, {kRollbackLine}, "", true},
+        {Update("ca", "ca.tgz", {}, {"--set", "checksum1_64=1"}), kDelta,
+         {"E CheckFileConsistency|Checksum mismatch In INI (1), From file (*", noBackup}, {"ca.tgz"}, {}},
+        {Update("ca", "ca.tgz", {}, {"--set", "filelength_64=2097152"}), kDelta, {"E DownloadAndInstallCA|Space not availabe", noBackup},
+         {"linuxupgrade.ini"}, {}, kSmallTmp},
+        {kAgent, kDelta, {"E DownloadAndInstallCA|GetDiskFreeSpace failed.", noBackup}, {"linuxupgrade.ini"}, {}, kNoTmp},
+        {kAgent, none, {"E InstallMinUPG|GetMinorUpgradePackInfo failed."}, caLeft, {kUninstallLine}},
+        {kAgent, Update("delta", "delta.tgz", {}, {"--set", "checksum2_64=" + std::string(32, 'f')}),
+         {"E CheckFileConsistency|MD5 mismatch In INI (" + std::string(32, 'f') + "), From file (*"},
+         {"ca.tgz", "delta.tgz", "installation", "linuxupgrade.ini", "archive"}, {kUninstallLine}},
+        {kAgent, Garbage("delta", "delta.tgz", "4000"), {"E Extract status:|failed"}, caLeft, {kUninstallLine}},
+        {kAgent, Update("delta", "delta.tgz", {"kvlinxsp/x"}), {"E Delta Changes not download|Exit"},
+         {"ca.tgz", "delta.tgz", "installation", "kvlinxsp", "linuxupgrade.ini", "minupg.ini", "archive"}, {kUninstallLine}},
+        {kAgent, Update("delta", "delta.tgz", {}, {"--set", "filelength_64=4000000000"}), {"E InstallMinUPG|Space not availabe"},
+         {"ca.tgz", "installation", "linuxupgrade.ini", "minupg.ini", "archive"}, {kUninstallLine}},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.trace.front() + " " + c.wrap);
+        Reset("1");
+        ASSERT_TRUE(!c.bEarlierArchive || tk::Write(kArchive, "earlier"));
+        for (const Strings* update : {&c.agent, &c.delta})
+            ASSERT_TRUE(update->empty() || tk::Publish(*update, tk::Www() + "/upd"));
+        ExpectClean(RunSwitch("-CAUPG", c.wrap));
+        const Strings trace = tk::Trace();
+        EXPECT_EQ("", tk::MissingInOrder(trace, c.trace));
+        EXPECT_EQ("", tk::MissingInOrder(trace, {"I main|Minor Upgrade installation failed"}));
+        EXPECT_EQ(c.crontab != Strings{kUninstallLine},
+                  tk::Count(trace, "E InstallMinUPG|DownloadAndInstallCA failed") == 1);
+        EXPECT_EQ(0u, tk::Count(trace, "I main|Exit"));
+        EXPECT_EQ(c.left, Left());
+        EXPECT_EQ(c.crontab, NewCrontabLines());
+        EXPECT_TRUE(!c.bEarlierArchive || tk::Read(kArchive) == "earlier");
+    }
+}
+
+TEST_F(UpgradeTest, MajorUnpacksTheBuildAndSchedulesItsInstaller)
+{
+    Reset("2");
+    StartCron(); // the real pidof finds it
+    Publish(kBuild);
+    ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
+    EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}));
+    EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/linuxUpgradePack64.tar.gz"}));
+    EXPECT_EQ(0u, tk::Count(tk::Trace(), "E Extract|Exit"));
+    EXPECT_EQ("",
+              tk::MissingInOrder(tk::Trace(), tk::Lines(R"(I main|Upgrade installation start point
+I InstallMajorUPG|Entry
+I InstallMajorUPG|linuxupgrade.ini
+I CheckCronStatus|Entry
+I CheckCronStatus|cron already running
+I GetMinorUpgradeCAPackName:|linuxUpgradePack64.tar.gz
+I InstallMajorUPG URL1=|http://127.0.0.1:8080/upd/linuxUpgradePack64.tar.gz
+I InstallMajorUPG URL2=|http://127.0.0.3:8080/upd/linuxUpgradePack64.tar.gz
+I InstallMajorUPG path=|/var/tmp/
+I InstallMajorUPG|Space availabe
+I CheckFileConsistency|end.
+I InstallMajorUPG|Before Fork is called!!!!!.
+I InstallMajorUPG|Inside Child !!!!!.
+I Extract status:|Success
+I InstallMajorUPG|Outside Child !!!!!.
+I !!!!!UnInstall in progress|executing !!!!!.
+I scheduling cron job for installing major upgrade build|Exit
+I main|Exit)")));
+
+    // A build left under the fixed name by an earlier run rescues a package
+    // of another name that tar cannot unpack.
+    Reset("2");
+    Shims("exit 0");
+    Publish(kBuild, "earlier");
+    std::filesystem::copy_file(tk::Www() + "/earlier/linuxUpgradePack64.tar.gz",
+                               "/var/tmp/linuxUpgradePack64.tar.gz");
+    Publish(Garbage("ca", "other.tgz", "6000"));
+    ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ("", tk::MissingInOrder(
+                      tk::Trace(),
+                      {"E Extract status:|failed", "E Extract|Exit",
+                       "I Extract status:|extracting linuxUpgadePack", "I Extract status:|Success",
+                       "I scheduling cron job for installing major upgrade build|Exit"}));
+    EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
+    EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "other.tgz",
+                               "linuxupgrade.ini"}));
+}
+
+// cron is tried before crond, and started only when it does not run; with
+// neither, nothing is downloaded. Then every later failure, with what it leaves.
+TEST_F(UpgradeTest, MajorFailureTable)
+{
+    const Strings calls = {"pidof -x cron", "service cron start", "pidof -x crond",
+                           "service crond start"};
+    const Strings built = {"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"};
+    const struct
+    {
+        std::string pidof, service;
+        Strings update, trace, left;
+        size_t nRequests;
+        std::string wrap;
+        size_t nCalls = 1;
+    } cases[] = {
+        // clang-format off
+        {"[ \"$2\" = cron ]", "exit 1", kBuild, {"I CheckCronStatus|cron already running"}, built, 2},
+        {"[ \"$2\" = crond ]", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond already running"},
+         built, 2, "", 3},
+        {"exit 1", "[ \"$1\" = crond ]", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond started successfully"},
+         built, 2, "", 4},
+        {"exit 1", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "E CheckCronStatus|failed to start crond ",
+         "I CheckCronStatus|Exit", "E InstallMajorUPG|cron service is not running"}, {}, 0, "", 4},
+        {"exit 0", "", {}, {"E InstallMajorUPG|GetMinorUpgradeCAPackInfo. failed"}, {}, 1},
+        {"exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {}, {"--set", "filelength_64=1"}),
+         {"E CheckFileConsistency|File length mismatch In INI (1), From file (*"}, {}, 2},
+        {"exit 0", "", Garbage("ca", "linuxUpgradePack64.tar.gz", "6000"),
+         {"E Extract status:|failed", "E Extract|Exit", "E extraction is failed with error %s|*"}, {}, 2},
+        {"exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {"Other/x"}), {"E  ClientBuild dir is not downloaded|Exit"},
+         {"Other", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}, 2},
+        {"exit 0", "", Update("ca", "p", {}, {"--set", "filelength_64=2097152"}), {"E InstallMajorUPG|Space not availabe"}, {}, 1,
+         kSmallTmp},
+        {"exit 0", "", kBuild, {"E InstallMajorUPG|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.trace.back());
+        Reset("2");
+        Shims(c.pidof, c.service);
+        ASSERT_TRUE(c.update.empty() || tk::Publish(c.update, tk::Www() + "/upd"));
+        ExpectClean(RunSwitch("-CAUPG", c.wrap));
+        const Strings trace = tk::Trace();
+        const bool bInstalls = c.left == built;
+        EXPECT_EQ(tk::Lines(tk::Read(kWork + "calls")),
+                  Strings(calls.begin(), calls.begin() + c.nCalls));
+        EXPECT_EQ("", tk::MissingInOrder(trace, c.trace));
+        EXPECT_EQ("", tk::MissingInOrder(trace,
+                                         {bInstalls ? "I main|Exit"
+                                                    : "I main|Major Upgrade installation failed"}));
+        EXPECT_EQ(0u, tk::Count(trace, "I Extract status:|extracting linuxUpgadePack"));
+        EXPECT_EQ(c.left, Left());
+        EXPECT_EQ(NewCrontabLines(), bInstalls ? Strings{kBuildLine} : Strings{});
+        EXPECT_EQ(c.nRequests, tk::Requests(c.nRequests).size());
+    }
+}
+} // namespace
+} // namespace sys

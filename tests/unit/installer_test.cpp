@@ -1,0 +1,194 @@
+// What a run of the binary cannot show: the readers' and the verification's
+// codes and failure traces, the crontab commands to the byte, and the codes
+// and buffers the flows hand back to their caller.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "testkit.h"
+#include "xedasvpk.h"
+
+namespace
+{
+BOOLEAN ReadServicePack(const char* file, const char* key, XEDA_UPGRADE_INFO* p, DWORD* code)
+{
+    return GetServicePackInfo(file, key, p ? &p->XedaSvPkInfo : nullptr, code);
+}
+
+// Values convert like "%u" and stop at a non-digit; the hash keeps 32
+// characters. A reader stops at the first key it cannot read, with 591 and
+// a trace under its label.
+TEST(ManifestReader, ValuesCodesAndFailureTraces)
+{
+    const std::string hash = "0123456789ABCDEF0123456789abcdef01234567";
+    ASSERT_TRUE(
+        tk::Write("/tmp/m", "[x_service_pack_linux_y]\nfile_64=" + std::string(300, 'n') +
+                                "\nfilelength_64=0x400\nchecksum1_64=12ab\nchecksum2_64=" + hash));
+    XEDA_SVPK_INFO info{};
+    DWORD dwCode = 7;
+    ASSERT_EQ(TRUE, GetServicePackInfo("/tmp/m", "file_64", &info, &dwCode));
+    EXPECT_EQ(std::string(247, 'n'), info.szServicePackName) << "the rest of a 255-character piece";
+    EXPECT_EQ(0u, info.dwFileLength);
+    EXPECT_EQ(12u, info.dwCRC32);
+    EXPECT_EQ(hash.substr(0, 32), info.szMD5CheckSumString);
+    EXPECT_EQ(7u, dwCode);
+    const struct
+    {
+        BOOLEAN (*read)(const char*, const char*, XEDA_UPGRADE_INFO*, DWORD*);
+        std::string section, start, tail, invalid; // the labels
+    } readers[] = {{ReadServicePack, "service_pack_linux", "GetServicePackName",
+                    "GetServicePackName", "GetServicePackName"},
+                   {GetMinorUpgradePackInfo, "minor_upg_pack_linux", "GetMinorUpgradePackName",
+                    "GetServicePackName", "GetMinorUpgradeName"},
+                   {GetMinorUpgradeCAPackInfo, "minor_upg_ca_pack_linux",
+                    "GetMinorUpgradeCAPackName", "GetMinorUpgradeCAPackName",
+                    "GetMinorUpgradeCAPackName"}};
+    const std::string keys[] = {"file_64=a", "filelength_64=5", "checksum1_64=9", "checksum2_64=h"};
+    const std::string failures[] = {"failed", "SP length failed", "CRC32 failed", "Md5sum failed"};
+    for (const auto& r : readers)
+    {
+        XEDA_UPGRADE_INFO record{};
+        for (int iMissing = 0; iMissing < 4; ++iMissing) // the last one is there, but empty
+        {
+            std::string text = "[" + r.section + "]\n";
+            for (int i = 0; i < 4; ++i)
+                text += (i != iMissing ? keys[i] : i == 3 ? "checksum2_64=" : "") + "\n";
+            ASSERT_TRUE(tk::Write("/tmp/m", text));
+            EXPECT_EQ(FALSE, r.read("/tmp/m", "file_64", &record, &dwCode));
+            EXPECT_EQ(591u, dwCode);
+            EXPECT_EQ("E " + (iMissing ? r.tail : r.start) + "|" + failures[iMissing],
+                      tk::Trace().back());
+        }
+        EXPECT_EQ(FALSE, r.read("/tmp/m", nullptr, &record, &dwCode));
+        EXPECT_EQ(590u, dwCode);
+        EXPECT_EQ("E " + r.invalid + "|Invalid Parameters.", tk::Trace().back());
+        EXPECT_EQ(FALSE, r.read("/tmp/m", "file_64", &record, nullptr));
+        EXPECT_EQ("E " + r.start + "|pdwErrorCode is NULL.", tk::Trace().back());
+    }
+}
+
+// Known answers from md5sum and Python's zlib; the CRC covers everything
+// after the fourth byte. Each mismatch stops at its step, the manifest's
+// value first.
+TEST(CheckFileConsistency, PassesOnlyWhatMatchesItsManifest)
+{
+    const std::string content(1025, 'x'), md5 = "41b2b8ce59ecc0c64c9c7ecaae3002c3",
+                                          end = "I CheckFileConsistency|end.";
+    const struct
+    {
+        std::string content, hash;
+        DWORD dwLength, dwCrc, dwCode;
+        std::string trace;
+    } cases[] = {
+        // clang-format off
+        {"upper case", "141A8CAA1FFA22FD3024851708732846", 10, 1873110133, 0, end},
+        {"xeda-41", "040e400881a01f6478dcad127b024aec", 7, 622919532, 0, end},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72", 3, 0, 0, end},
+        {content, md5, 1024, 1904830790, 603, "E CheckFileConsistency|File length mismatch In INI (1024), From file (1025)"},
+        {"", md5, 1025, 1904830790, 603, "E CheckFileConsistency|File length mismatch In INI (1025), From file (4294967295)"},
+        {content, md5, 1025, 1, 605, "E CheckFileConsistency|Checksum mismatch In INI (1), From file (1904830790)"},
+        {content, md5.substr(1), 1025, 1904830790, 607,
+         "E CheckFileConsistency|MD5 mismatch In INI (" + md5.substr(1) + "), From file (" + md5 + ")"},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        tk::Remove("/var/tmp/p");
+        ASSERT_TRUE(c.content.empty() || tk::Write("/var/tmp/p", c.content));
+        XEDA_SVPK_INFO info{{}, c.dwLength, c.dwCrc, {}};
+        c.hash.copy(info.szMD5CheckSumString, 32);
+        DWORD dwCode = 0;
+        EXPECT_EQ(c.dwCode == 0, CheckFileConsistency("/var/tmp/p", &info, &dwCode) == TRUE)
+            << c.trace;
+        EXPECT_EQ(c.dwCode, dwCode);
+        EXPECT_EQ(c.trace, tk::Trace().back());
+    }
+    XEDA_SVPK_INFO info{};
+    DWORD dwCode = 0;
+    EXPECT_EQ(FALSE, CheckFileConsistency(nullptr, &info, &dwCode));
+    EXPECT_EQ(601u, dwCode);
+    EXPECT_EQ(FALSE, CheckFileConsistency("/var/tmp/p", &info, nullptr));
+    EXPECT_EQ("E CheckFileConsistency|NULL error code.", tk::Trace().back());
+}
+
+TEST(Cron, RunTimeAndCommandsToTheByte)
+{
+    const int times[][4] = {
+        {14, 5, 7, 14}, {23, 57, 59, 23}, {14, 58, 2, 15}, {14, 59, 2, 15}, {23, 58, 2, 0}};
+    for (const auto& t : times) // hour, minute -> minute, hour
+    {
+        int iMinute = -1, iHour = -1;
+        ComputeServicePackRunTime(t[0], t[1], &iMinute, &iHour);
+        EXPECT_EQ(std::to_string(t[2]) + " " + std::to_string(t[3]),
+                  std::to_string(iMinute) + " " + std::to_string(iHour));
+    }
+    const std::string tail = R"( 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)";
+    const std::string commands[] = {
+        R"(echo 7 14 \* \* \* root /var/tmp/kvlinxsp/kvacascr)" + tail,
+        R"(echo  */1\ * \* \* \* root /var/tmp/installation/rollbackCA.sh)" + tail,
+        R"(echo  */3\ * \* \* \* root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall)" + tail,
+        R"(echo  */3\ * \* \* \* root /var/tmp/installation/kvuninstall_clagnt)" + tail};
+    char szCmd[1024], szSmall[40];
+    for (int line = CRON_LINE_SERVICE_PACK; line < CRON_LINE_NONE; ++line)
+    {
+        ASSERT_EQ(TRUE, FormatCronCommand(enumCRON_LINE(line), 7, 14, szCmd, sizeof(szCmd)));
+        EXPECT_EQ(commands[line], szCmd);
+    }
+    EXPECT_EQ(FALSE, FormatCronCommand(CRON_LINE_NONE, 0, 0, szCmd, sizeof(szCmd)));
+    EXPECT_EQ(FALSE, FormatCronCommand(CRON_LINE_ROLLBACK, 0, 0, szSmall, sizeof(szSmall)));
+    char szMissing[] = "/no/such/program";
+    char* const argv[] = {szMissing, nullptr};
+    EXPECT_EQ(127, WEXITSTATUS(RunChildAndWait(szMissing, argv, nullptr)));
+}
+
+// The code each failure stores for the caller (kNone: none) and the
+// caller's buffers as the flow extended them. pidof on PATH says whether
+// cron runs.
+TEST(Flow, CodesAndBuffersReachTheCaller)
+{
+    ASSERT_TRUE(tk::Servers({"start-nginx"}) &&
+                tk::Write("/tmp/shim/service", "#!/bin/sh\nexit 1"));
+    ASSERT_EQ(0, chmod("/tmp/shim/service", 0755) + setenv("PATH", "/tmp/shim:/usr/bin:/bin", 1));
+    const DWORD kNone = 12345, kErrno = 0;
+    const struct
+    {
+        BOOLEAN (*flow)(char*, char*, char*, int, DWORD*);
+        tk::Strings publish;
+        const char *pidof, *module, *url; // what the module and URL buffers end in
+        DWORD dwCode;
+    } cases[] = {
+        // clang-format off
+        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--set", "checksum1_64=1"}, "/bin/true", "capatch.ini", "/capatch.ini", 605},
+        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--drop", "checksum1_64"}, "/bin/true", "capatch.ini", "/capatch.ini", 591},
+        {InstallMajorUPG, {"--kind", "ca", "--name", "p"}, "/bin/false", "", "/linuxupgrade.ini", 608},
+        {InstallMajorUPG, {"--kind", "ca", "--name", "p", "--garbage", "2K"}, "/bin/true", "", "/linuxupgrade.ini", kErrno},
+        {InstallMinUPG, {"--kind", "delta", "--name", "p"}, "/bin/true", "", "", kNone},
+        {DownloadAndInstallCA, {"--kind", "ca", "--name", "p", "--set", "filelength_64=9"}, "/bin/true", "", "/linuxupgrade.ini", 603},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        tk::Remove(tk::Www());
+        tk::Remove("/tmp/shim/pidof");
+        ASSERT_TRUE(tk::Publish(c.publish) && symlink(c.pidof, "/tmp/shim/pidof") == 0);
+        char szURL1[260] = "http://127.0.0.1:8080", szURL2[260] = "http://127.0.0.3:8080",
+             szModule[260] = "/tmp/";
+        DWORD dwCode = kNone;
+        EXPECT_EQ(FALSE,
+                  c.flow(szURL1, szURL2, szModule, c.flow == InstallXEDASP ? 1 : 2, &dwCode));
+        EXPECT_EQ(std::string("/tmp/") + c.module, szModule);
+        EXPECT_EQ(std::string("http://127.0.0.3:8080") + c.url, szURL2);
+        EXPECT_EQ(c.dwCode == kErrno
+                      ? std::string("E extraction is failed with error %s|") + strerror(int(dwCode))
+                      : std::to_string(c.dwCode),
+                  c.dwCode == kErrno ? tk::Trace().back() : std::to_string(dwCode));
+    }
+    char szRefused[260] = "http://127.0.0.1:1/x", szPath[260] = "/tmp/x";
+    DWORD dwCode = 0;
+    EXPECT_EQ(FALSE, InstallXEDASP(nullptr, szRefused, szPath, 1, &dwCode));
+    EXPECT_EQ(570u, dwCode);
+    EXPECT_EQ(FALSE, DownloadXEDASPServicePack(nullptr, szRefused, szPath, &dwCode));
+    EXPECT_EQ(580u, dwCode);
+    EXPECT_EQ(FALSE, DownloadXEDASPServicePack(szRefused, szRefused, szPath, &dwCode));
+    EXPECT_EQ(581u, dwCode);
+}
+} // namespace
