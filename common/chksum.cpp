@@ -8,6 +8,7 @@
 
 #include "crc32.h"
 #include "crc32_internal.h"
+#include "handles.h"
 
 namespace
 {
@@ -36,7 +37,7 @@ BOOL CalculateCheckSum(const TCHAR* pszFileName, DWORD* pdwChecksum)
         return 0;
     if (access(pszFileName, F_OK) != 0)
         return 0;
-    xeda_crc::CFdGuard file(open(pszFileName, O_RDONLY, 0600));
+    UniqueFd file(open(pszFileName, O_RDONLY, 0600));
     if (!file.IsOpen())
         return 0;
     // Seeking past the end of a short file is not an error: the payload is
@@ -60,7 +61,7 @@ BOOL AddCheckSumToFile(const TCHAR* pszFileName)
         return 0;
     // No O_CREAT and no O_TRUNC: the checksum overwrites the four reserved
     // bytes in place and every payload byte stays where it is.
-    xeda_crc::CFdGuard file(open(pszFileName, O_RDWR, 0600));
+    UniqueFd file(open(pszFileName, O_RDWR, 0600));
     if (!file.IsOpen())
         return 0;
     BYTE byStored[kStoredSize];
@@ -74,7 +75,7 @@ BOOL CheckCheckSumOfFile(const TCHAR* pszFileName)
     DWORD dwChecksum = 0;
     if (pszFileName == nullptr || CalculateCheckSum(pszFileName, &dwChecksum) != 1)
         return 0;
-    xeda_crc::CFdGuard file(open(pszFileName, O_RDONLY));
+    UniqueFd file(open(pszFileName, O_RDONLY));
     if (!file.IsOpen())
         return 0;
     BYTE byStored[kStoredSize];

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "crc32_internal.h"
+#include "handles.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -289,15 +290,6 @@ std::size_t LengthOf(int iLength)
     return iLength > 0 ? static_cast<std::size_t>(iLength) : 0;
 }
 
-struct FileCloser
-{
-    void operator()(FILE* fp) const
-    {
-        // Read-only stream: the result was settled by the reads.
-        static_cast<void>(fclose(fp));
-    }
-};
-
 } // namespace
 
 CKVCrc32::CKVCrc32()
@@ -343,7 +335,7 @@ int CKVCrc32::GetFileCrc32open(const char* pcszFileName, DWORD* pdwCrc32)
 {
     if (pcszFileName == nullptr || pdwCrc32 == nullptr)
         return 0;
-    xeda_crc::CFdGuard file(open(pcszFileName, O_RDONLY));
+    UniqueFd file(open(pcszFileName, O_RDONLY));
     if (!file.IsOpen())
         return 0;
     *pdwCrc32 = xeda_crc::Crc32OfDescriptor(*this, file.Get());
@@ -354,7 +346,7 @@ int CKVCrc32::GetFileCrc32fopen(const char* pcszFileName, DWORD* pdwCrc32)
 {
     if (pcszFileName == nullptr || pdwCrc32 == nullptr)
         return 0;
-    std::unique_ptr<FILE, FileCloser> fp(fopen(pcszFileName, "rb"));
+    UniqueFile fp(fopen(pcszFileName, "rb"));
     if (!fp)
         return 0;
     *pdwCrc32 = xeda_crc::Crc32OfReads(*this, [&fp](BYTE* pbyBuffer, std::size_t nSize) {

@@ -68,27 +68,4 @@ inline DWORD Crc32OfDescriptor(CKVCrc32& crc, int iFile)
     });
 }
 
-// Owns one open file descriptor of a function.
-class CFdGuard
-{
-public:
-    explicit CFdGuard(int iFile) : m_iFile(iFile) {}
-    ~CFdGuard()
-    {
-        // Not checked on purpose: every caller has settled its result from
-        // the reads or the write before the close, and a failed close leaves
-        // nothing to undo.
-        if (m_iFile != -1)
-            static_cast<void>(close(m_iFile));
-    }
-    CFdGuard(const CFdGuard&) = delete;
-    CFdGuard& operator=(const CFdGuard&) = delete;
-
-    int Get() const { return m_iFile; }
-    bool IsOpen() const { return m_iFile != -1; }
-
-private:
-    int m_iFile;
-};
-
 } // namespace xeda_crc

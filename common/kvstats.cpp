@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "acevtlog.h"
+#include "handles.h"
 
 namespace
 {
@@ -31,23 +32,15 @@ enum : DWORD
 #define KVSTAT_LOG(level, message)                                                         \
     WriteToLogExA((level), g_szAppName__, __func__, kSourceName, __LINE__, (message))
 
-struct FileCloser
-{
-    void operator()(FILE* fp) const
-    {
-        // A message or CSV file whose close fails loses at most its own
-        // record; statistics never affect the transfer.
-        (void)std::fclose(fp);
-    }
-};
-typedef std::unique_ptr<FILE, FileCloser> FilePtr;
+// A message or CSV file whose close fails loses at most its own record;
+// statistics never affect the transfer, so closing is left to UniqueFile.
 
 std::string CsvPath() { return std::string(kStatDir) + kCsvFile; }
 
 // Opens a statistics file; a failure is logged under the caller's name.
-FilePtr OpenForWriting(const std::string& strPath, const char* pcszMode, const char* pcszLabel)
+UniqueFile OpenForWriting(const std::string& strPath, const char* pcszMode, const char* pcszLabel)
 {
-    FilePtr fp(std::fopen(strPath.c_str(), pcszMode));
+    UniqueFile fp(std::fopen(strPath.c_str(), pcszMode));
     if (!fp)
     {
         // The fixed paths always fit the event log's 100-character message.
@@ -137,7 +130,7 @@ void CKVStat::KVStatsInit()
         // reported the same way and recording goes on.
         if (mkdir(kStatDir, 0775) != 0)
             KVSTAT_LOG(EVT_FAILURE, "could not create perf directory");
-        FilePtr fp(std::fopen(CsvPath().c_str(), "a"));
+        UniqueFile fp(std::fopen(CsvPath().c_str(), "a"));
         if (!fp)
         {
             KVSTAT_LOG(EVT_FAILURE, "KVSTAT_Conf file could not be open");
@@ -195,7 +188,7 @@ bool CKVStat::WriteToFile(const char* Buffer, const char* szFileName, const std:
     try
     {
         const std::string strPath = std::string(kStatDir) + szFileName + "_" + szTimeStamp;
-        FilePtr fp = OpenForWriting(strPath, "w", __func__);
+        UniqueFile fp = OpenForWriting(strPath, "w", __func__);
         if (!fp)
             return false;
         return std::fprintf(fp.get(), "%s\nSize in bytes :%zu\n", Buffer, szBytes) > 0 &&
@@ -214,7 +207,7 @@ bool CKVStat::WriteStatInCSV(const std::string& szTimeStamp, std::size_t szBytes
     try
     {
         const std::string strPath = CsvPath();
-        FilePtr fp = OpenForWriting(strPath, "a", __func__);
+        UniqueFile fp = OpenForWriting(strPath, "a", __func__);
         if (!fp)
             return false;
         // A request row fills the OUT column, a response row the IN column.

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <memory>
 
+#include "handles.h"
+
 namespace
 {
 // Private to the log; the INI module has a lock of its own. Nothing takes
@@ -32,24 +34,8 @@ const char* LevelTag(DWORD dwTraceLevel)
     return "[WARN]";
 }
 
-// A default mutex fails only on misuse, and a trace must never stop its
-// caller, so the lock results are deliberately not examined.
-class LockHolder
-{
-public:
-    LockHolder() { (void)pthread_mutex_lock(&g_Guard); }
-    ~LockHolder() { (void)pthread_mutex_unlock(&g_Guard); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-};
-
-struct FileCloser
-{
-    // Write errors of a trace line are not reported to anyone; a failed
-    // close loses at most that line.
-    void operator()(FILE* fp) const { (void)std::fclose(fp); }
-};
-using LogFilePtr = std::unique_ptr<FILE, FileCloser>;
+// Write errors of a trace line are not reported to anyone: a failed close
+// loses at most that line, and a trace must never stop its caller.
 
 // Size of the open log, or 0 when it cannot be told (a pipe or a device):
 // such a log is simply never rotated. Held in 32 bits like the threshold.
@@ -70,9 +56,9 @@ bool RotationDue(DWORD dwSize)
 // Opens the log for appending and, when it has reached the threshold, moves
 // it to the single backup and starts a fresh one. Null when the log cannot
 // be (re)opened; the caller then loses this one line.
-LogFilePtr OpenWithRotation(const char* pcszLogFilename)
+UniqueFile OpenWithRotation(const char* pcszLogFilename)
 {
-    LogFilePtr fp(std::fopen(pcszLogFilename, "ab"));
+    UniqueFile fp(std::fopen(pcszLogFilename, "ab"));
     if (!fp || !RotationDue(CurrentSize(fp.get())))
         return fp;
     fp.reset();
@@ -81,7 +67,7 @@ LogFilePtr OpenWithRotation(const char* pcszLogFilename)
     if (access(g_szRPBackupFileName__, F_OK) == 0)
         (void)unlink(g_szRPBackupFileName__);
     (void)std::rename(pcszLogFilename, g_szRPBackupFileName__);
-    return LogFilePtr(std::fopen(pcszLogFilename, "ab"));
+    return UniqueFile(std::fopen(pcszLogFilename, "ab"));
 }
 
 struct tm LocalNow()
@@ -127,8 +113,8 @@ BYTE WriteToRpLogEx(const char* pcszLogFilename, DWORD dwTraceLevel, const char*
     va_start(args, pcszLogFormat);
     BYTE byResult = 0;
     {
-        LockHolder lock;
-        LogFilePtr fp = OpenWithRotation(pcszLogFilename);
+        ScopedLock<pthread_mutex_t> lock(g_Guard);
+        UniqueFile fp = OpenWithRotation(pcszLogFilename);
         if (fp)
         {
             WriteLine(fp.get(), tmLocal, dwTraceLevel, pcszAppName, pcszFunctionName, pcszShortName,

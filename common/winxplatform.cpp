@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "commondefs.h"
+#include "handles.h"
 
 // The last error of the whole process. Threads share it by design; the
 // relaxed atomic accesses keep concurrent callers from being undefined
@@ -44,44 +45,12 @@ void SetLastErrorFromErrno()
     SetLastError(static_cast<DWORD>(errno));
 }
 
-class CFileDescriptor
-{
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
-    {
-        if (m_fd >= 0)
-            (void)close(m_fd);  // only reached on failure paths, whose result is already decided
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    bool IsOpen() const { return m_fd >= 0; }
-    int Get() const { return m_fd; }
-    int Release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    // A write error can surface only at close, so a writer must check it.
-    int Close() { return close(Release()); }
-
-private:
-    int m_fd;
-};
-
 struct SemaphoreCloser
 {
     void operator()(sem_t* pSem) const { (void)sem_close(pSem); }  // nothing to do if it fails
 };
 typedef std::unique_ptr<sem_t, SemaphoreCloser> SemaphorePtr;
 
-struct DirCloser
-{
-    void operator()(DIR* pDir) const { (void)closedir(pDir); }  // a read-only stream: nothing to lose
-};
-typedef std::unique_ptr<DIR, DirCloser> DirPtr;
 
 // ---------------------------------------------------------------- events
 
@@ -418,12 +387,12 @@ bool WriteAll(int fd, const char* pData, std::size_t nSize)
 
 // O_NOFOLLOW keeps a link (even one swapped in after it was examined) from
 // leading the removal out of the tree.
-DirPtr OpenDirNoFollow(int fdParent, const char* pcszName)
+UniqueDir OpenDirNoFollow(int fdParent, const char* pcszName)
 {
-    CFileDescriptor fd(openat(fdParent, pcszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(openat(fdParent, pcszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.IsOpen())
         return nullptr;
-    DirPtr pDir(fdopendir(fd.Get()));
+    UniqueDir pDir(fdopendir(fd.Get()));
     if (pDir)
         (void)fd.Release();  // the stream owns it now
     return pDir;
@@ -454,7 +423,7 @@ int RemoveContents(DIR* pDir)
 
 int RemoveTreeAt(int fdParent, const char* pcszName)
 {
-    DirPtr pDir = OpenDirNoFollow(fdParent, pcszName);
+    UniqueDir pDir = OpenDirNoFollow(fdParent, pcszName);
     if (!pDir || RemoveContents(pDir.get()) != 0)
         return -1;
     pDir.reset();
@@ -795,11 +764,11 @@ BOOL CopyFile(const char* from, const char* to)
 {
     if (from == nullptr || to == nullptr)
         return FALSE;
-    CFileDescriptor fdFrom(open(from, O_RDONLY | O_CLOEXEC));
+    UniqueFd fdFrom(open(from, O_RDONLY | O_CLOEXEC));
     if (!fdFrom.IsOpen())
         return FALSE;
     // No O_TRUNC: a longer old target keeps its tail.
-    CFileDescriptor fdTo(open(to, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fdTo(open(to, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
     if (!fdTo.IsOpen())
         return FALSE;
     char acBlock[4096];

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <memory>
 
+#include "handles.h"
+
 extern "C" {
 char g_szAppName__[260] = "";
 }
@@ -42,30 +44,6 @@ const char* ShortName(const char* pcszPath)
 
 const char* OrEmpty(const char* pcszText) { return pcszText != nullptr ? pcszText : ""; }
 
-// Lines of concurrent callers never interleave. Locking a default mutex
-// that this thread does not hold cannot fail, and an event-log line is not
-// worth aborting the caller for.
-class EventLogLock
-{
-public:
-    EventLogLock() : m_bLocked(pthread_mutex_lock(&g_EventLogLock) == 0) {}
-    ~EventLogLock()
-    {
-        if (m_bLocked)
-            (void)pthread_mutex_unlock(&g_EventLogLock);
-    }
-    EventLogLock(const EventLogLock&) = delete;
-    EventLogLock& operator=(const EventLogLock&) = delete;
-
-private:
-    bool m_bLocked;
-};
-
-struct FileCloser
-{
-    // A lost event-log line is not reported anywhere: the log is the report.
-    void operator()(FILE* fp) const { (void)std::fclose(fp); }
-};
 } // namespace
 
 extern "C" void WriteToLogExA(DWORD dwLevel, const char* pcszAppName, const char* pcszFunctionName,
@@ -77,10 +55,12 @@ extern "C" void WriteToLogExA(DWORD dwLevel, const char* pcszAppName, const char
     std::memset(&tmLocal, 0, sizeof(tmLocal));
     (void)localtime_r(&tNow, &tmLocal); // on failure the zeroed fields are printed
 
-    EventLogLock lock;
+    // Lines of concurrent callers never interleave.
+    ScopedLock<pthread_mutex_t> lock(g_EventLogLock);
     // "ab" creates the file but never its directories: without the agent's
     // event-log directory the line is dropped.
-    std::unique_ptr<FILE, FileCloser> fp(std::fopen(kEventLog, "ab"));
+    // A lost event-log line is not reported anywhere: the log is the report.
+    UniqueFile fp(std::fopen(kEventLog, "ab"));
     if (!fp)
         return;
     // The trace log's layout; the message is an argument, never the format.
