@@ -9,6 +9,7 @@
 #include <string>
 
 #include "commondefs.h"
+#include "handles.h"
 #include "log.h"
 
 KVMutex m_csCommunication;
@@ -19,35 +20,6 @@ const char kProxyOptionsDir[] = "/usr/lib/Zelvano/Zelvano/";
 const char kProxyOptionsFile[] = "kvinet.opt";
 const char kClientAgentRootDir[] = "/usr/lib/Zelvano/ClientAgent/";
 const char kDownloadLabel[] = "DownloadFile";
-
-// Holds the download lock for one DownloadFile call. A failure to release
-// it is KVMutex's exception and must reach the caller, hence noexcept(false).
-class CommunicationLock
-{
-public:
-    CommunicationLock() { m_csCommunication.Lock(); }
-    ~CommunicationLock() noexcept(false) { m_csCommunication.Unlock(); }
-    CommunicationLock(const CommunicationLock&) = delete;
-    CommunicationLock& operator=(const CommunicationLock&) = delete;
-};
-
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        // Read-only descriptor: a close error loses nothing.
-        if (m_fd >= 0)
-            (void)close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads until nSize bytes, end of file or an error; returns the count read
 // or -1 on error.
@@ -156,8 +128,9 @@ BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* /*p
     BOOLEAN bResult = FALSE;
     bool bTraceExit = false;
     {
-        // Downloads never overlap: the lock covers both attempts.
-        CommunicationLock lock;
+        // Downloads never overlap: the lock covers both attempts. A failure
+        // to release it is KVMutex's exception and reaches the caller.
+        ScopedLock<KVMutex> lock(m_csCommunication);
         RP_TRACE_INFO(kDownloadLabel, "before calling InitKVInet");
         try
         {

@@ -1,6 +1,7 @@
 // The driver: one request from the command line, one update flow, exit 0.
 #include "xedabldn.h"
 
+#include <signal.h>
 #include <strings.h>
 
 #include <cstring>
@@ -31,11 +32,14 @@ enum enumCA_UPGRADE_TYPE
 // URL1, URL2, switch, module directory.
 const int kArgumentCount = 4;
 
-// Every argument must fit a 260-byte buffer with its terminator; the flows
-// then extend the buffers in place and refuse what would not fit.
+// The arguments copied into 260-byte buffers, which must fit with their
+// terminator; the flows then extend the buffers in place and refuse what
+// would not fit. The switch is only compared: a long one is just unknown.
+const int kCopiedArguments[] = {1, 2, 4};
+
 bool ArgumentsFit(char* argv[])
 {
-    for (int iPosition = 1; iPosition <= kArgumentCount; ++iPosition)
+    for (int iPosition : kCopiedArguments)
     {
         if (strnlen(argv[iPosition], MAX_PATH) >= MAX_PATH)
         {
@@ -51,14 +55,14 @@ int RequestKind(const char* pcszSwitch)
     if (strcasecmp(pcszSwitch, "-CASP") == 0)
     {
         RP_TRACE_INFO(kLabel, "Service Pack installation Request -CASP");
-        return 1;
+        return INSTALL_REQUEST_SERVICE_PACK;
     }
     if (strcasecmp(pcszSwitch, "-CAUPG") == 0)
     {
         RP_TRACE_INFO(kLabel, "Minor/Major Upgrade installation Request -CAUPG");
-        return 2;
+        return INSTALL_REQUEST_UPGRADE;
     }
-    return 0;
+    return INSTALL_REQUEST_NONE;
 }
 
 // FALSE when the configuration directory cannot be had, or holds no room
@@ -78,7 +82,7 @@ bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwErr
     const int iType = GetPrivateProfileInt("DATA_FOR_UPGRADE", "type", 0, szIniFile, pdwError);
     if (iType == CA_UPGRADE_TYPE_MAJOR)
     {
-        if (!InstallMajorUPG(pszURL1, pszURL2, pszModulePath, 2, pdwError))
+        if (!InstallMajorUPG(pszURL1, pszURL2, pszModulePath, INSTALL_REQUEST_UPGRADE, pdwError))
         {
             RP_TRACE_INFO(kLabel, "Major Upgrade installation failed");
             return false;
@@ -86,7 +90,7 @@ bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwErr
     }
     else if (iType == CA_UPGRADE_TYPE_MINOR)
     {
-        if (!InstallMinUPG(pszURL1, pszURL2, pszModulePath, 2, pdwError))
+        if (!InstallMinUPG(pszURL1, pszURL2, pszModulePath, INSTALL_REQUEST_UPGRADE, pdwError))
         {
             RP_TRACE_INFO(kLabel, "Minor Upgrade installation failed");
             return false;
@@ -98,6 +102,10 @@ bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwErr
 
 int XedabldnMain(int argc, char* argv[])
 {
+    // An agent that does not wait for its children may have ignored SIGCHLD,
+    // and that survives exec: every wait for tar, the shell or the cron
+    // probes would then fail and a good package would be thrown away.
+    (void)signal(SIGCHLD, SIG_DFL);
     RP_TRACE_INFO(kLabel, "Entry");
     char szURL1[MAX_PATH] = {0};
     char szURL2[MAX_PATH] = {0};
@@ -116,7 +124,7 @@ int XedabldnMain(int argc, char* argv[])
     (void)CopyBounded(szModulePath, argv[4]);
 
     const int iInstallACSP = RequestKind(argv[3]);
-    if (iInstallACSP == 1)
+    if (iInstallACSP == INSTALL_REQUEST_SERVICE_PACK)
     {
         RP_TRACE_INFO(kLabel, "In Service pack installation start point");
         if (!InstallXEDASP(szURL1, szURL2, szModulePath, iInstallACSP, &dwError))
@@ -125,7 +133,7 @@ int XedabldnMain(int argc, char* argv[])
             return 0;
         }
     }
-    else if (iInstallACSP == 2)
+    else if (iInstallACSP == INSTALL_REQUEST_UPGRADE)
     {
         if (!RunUpgrade(szURL1, szURL2, szModulePath, &dwError))
             return 0;

@@ -1,6 +1,6 @@
 // Update installation: manifest records, package verification, the update
 // flows (service pack, minor upgrade with its client-agent stage, major
-// upgrade) and the crontab lines they end in.
+// upgrade) and the crontab lines they end in, with the codes they report.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +10,43 @@
 
 #include "commondefs.h"
 #include "typedef.h"
+
+// ---- Request kinds and error codes ---------------------------------------------
+
+// What the command line's switch asks for; the flows also name their
+// manifest by it.
+enum INSTALL_REQUEST
+{
+    INSTALL_REQUEST_NONE = 0,
+    INSTALL_REQUEST_SERVICE_PACK = 1, // -CASP
+    INSTALL_REQUEST_UPGRADE = 2,      // -CAUPG
+};
+
+// Codes the flows store in their caller's pdwError. A failed download also
+// passes on the transfer's own codes, a failed shell extraction its errno.
+enum XEDA_ERROR_CODE : DWORD
+{
+    XEDA_ERR_NULL_ARGUMENT = 570,     // service-pack and minor flows
+    XEDA_ERR_DOWNLOAD_ARGUMENT = 580, // DownloadXEDASPServicePack without URL or path
+    XEDA_ERR_DOWNLOAD_FAILED = 581,   // every URL tried failed
+    XEDA_ERR_READER_ARGUMENT = 590,   // a manifest reader without file or record
+    XEDA_ERR_MANIFEST_KEY = 591,      // a key missing from the manifest
+    XEDA_ERR_VERIFY_ARGUMENT = 601,   // CheckFileConsistency without file or record
+    XEDA_ERR_LENGTH_MISMATCH = 603,
+    XEDA_ERR_CRC_FAILED = 604, // the file's CRC-32 could not be computed
+    XEDA_ERR_CRC_MISMATCH = 605,
+    XEDA_ERR_MD5_FAILED = 606, // the file's MD5 could not be computed
+    XEDA_ERR_MD5_MISMATCH = 607,
+    XEDA_ERR_NO_CRON = 608, // the major upgrade found no cron daemon
+};
+
+// Codes of GetDiskFreeSpace.
+enum DISK_ERROR_CODE : DWORD
+{
+    DISK_ERR_QUERY_FAILED = 1001,
+    DISK_ERR_NO_PATH = 1002,
+    DISK_ERR_NO_SPACE = 1005,
+};
 
 // ---- Manifest records -------------------------------------------------------
 
@@ -68,15 +105,6 @@ void ComputeServicePackRunTime(int iHour, int iMinute, int* piRunMinute, int* pi
 
 // The same for the current local time; FALSE when the clock cannot be read.
 BOOL GetServicePackRunTime(int* piRunMinute, int* piRunHour);
-
-// ---- Processes ------------------------------------------------------------------
-
-// Runs pcszProgram (a full path) with argv in a child process and waits for
-// it. When pcszChildLabel is not null the child first traces
-// "Inside Child !!!!!." under that label. Returns the wait status, or -1 when
-// the child could not be created or waited for; a child that cannot start
-// the program exits with 127.
-int RunChildAndWait(const char* pcszProgram, char* const argv[], const char* pcszChildLabel);
 
 // ---- Update flows -----------------------------------------------------------------
 

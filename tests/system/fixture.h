@@ -25,10 +25,13 @@ const std::string kTail = " 1 NULL >> /dev/null 2>&1",
                   kBuildLine =
                       "*/3 * * * * root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall" + kTail;
 // Machines to run the installer in (a mount namespace of its own): one whose
-// /var/tmp has 2 MiB, 2097152 bytes, free; one without /var/tmp.
+// /var/tmp has 2 MiB, 2097152 bytes, free; one without /var/tmp; one that
+// starts it with SIGCHLD ignored, as an agent that never waits for its
+// children does (dash would not hand that on, bash does).
 const std::string kSmallTmp = "mount -t tmpfs -o size=2m t /var/tmp";
 const std::string kNoTmp = "mount --bind /var/log /mnt && mount -t tmpfs t /var && mkdir /var/log "
                            "&& mount --bind /mnt /var/log";
+const std::string kIgnoreSigchld = R"(exec bash -c 'trap "" CHLD; exec "$0" "$@"' "$0" "$@")";
 
 // make_update.py options of a package whose scripts only exist, or of one
 // that is no archive at all.

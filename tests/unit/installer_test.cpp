@@ -4,18 +4,30 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "process.h"
 #include "testkit.h"
 #include "xedasvpk.h"
 
 namespace
 {
+// The codes are what the agent sees: their values are part of the interface.
+static_assert(XEDA_ERR_NULL_ARGUMENT == 570 && XEDA_ERR_DOWNLOAD_ARGUMENT == 580 &&
+              XEDA_ERR_DOWNLOAD_FAILED == 581 && XEDA_ERR_READER_ARGUMENT == 590 &&
+              XEDA_ERR_MANIFEST_KEY == 591 && XEDA_ERR_VERIFY_ARGUMENT == 601 &&
+              XEDA_ERR_LENGTH_MISMATCH == 603 && XEDA_ERR_CRC_FAILED == 604 &&
+              XEDA_ERR_CRC_MISMATCH == 605 && XEDA_ERR_MD5_FAILED == 606 &&
+              XEDA_ERR_MD5_MISMATCH == 607 && XEDA_ERR_NO_CRON == 608 &&
+              DISK_ERR_QUERY_FAILED == 1001 && DISK_ERR_NO_PATH == 1002 &&
+              DISK_ERR_NO_SPACE == 1005 && INSTALL_REQUEST_SERVICE_PACK == 1 &&
+              INSTALL_REQUEST_UPGRADE == 2);
+
 BOOLEAN ReadServicePack(const char* file, const char* key, XEDA_UPGRADE_INFO* p, DWORD* code)
 {
     return GetServicePackInfo(file, key, p ? &p->XedaSvPkInfo : nullptr, code);
 }
 
 // Values convert like "%u" and stop at a non-digit; the hash keeps 32
-// characters. A reader stops at the first key it cannot read, with 591 and
+// characters. A reader stops at the first key it cannot read, with a code and
 // a trace under its label.
 TEST(ManifestReader, ValuesCodesAndFailureTraces)
 {
@@ -54,12 +66,12 @@ TEST(ManifestReader, ValuesCodesAndFailureTraces)
                 text += (i != iMissing ? keys[i] : i == 3 ? "checksum2_64=" : "") + "\n";
             ASSERT_TRUE(tk::Write("/tmp/m", text));
             EXPECT_EQ(FALSE, r.read("/tmp/m", "file_64", &record, &dwCode));
-            EXPECT_EQ(591u, dwCode);
+            EXPECT_EQ(XEDA_ERR_MANIFEST_KEY, dwCode);
             EXPECT_EQ("E " + (iMissing ? r.tail : r.start) + "|" + failures[iMissing],
                       tk::Trace().back());
         }
         EXPECT_EQ(FALSE, r.read("/tmp/m", nullptr, &record, &dwCode));
-        EXPECT_EQ(590u, dwCode);
+        EXPECT_EQ(XEDA_ERR_READER_ARGUMENT, dwCode);
         EXPECT_EQ("E " + r.invalid + "|Invalid Parameters.", tk::Trace().back());
         EXPECT_EQ(FALSE, r.read("/tmp/m", "file_64", &record, nullptr));
         EXPECT_EQ("E " + r.start + "|pdwErrorCode is NULL.", tk::Trace().back());
@@ -83,10 +95,10 @@ TEST(CheckFileConsistency, PassesOnlyWhatMatchesItsManifest)
         {"upper case", "141A8CAA1FFA22FD3024851708732846", 10, 1873110133, 0, end},
         {"xeda-41", "040e400881a01f6478dcad127b024aec", 7, 622919532, 0, end},
         {"abc", "900150983cd24fb0d6963f7d28e17f72", 3, 0, 0, end},
-        {content, md5, 1024, 1904830790, 603, "E CheckFileConsistency|File length mismatch In INI (1024), From file (1025)"},
-        {"", md5, 1025, 1904830790, 603, "E CheckFileConsistency|File length mismatch In INI (1025), From file (4294967295)"},
-        {content, md5, 1025, 1, 605, "E CheckFileConsistency|Checksum mismatch In INI (1), From file (1904830790)"},
-        {content, md5.substr(1), 1025, 1904830790, 607,
+        {content, md5, 1024, 1904830790, XEDA_ERR_LENGTH_MISMATCH, "E CheckFileConsistency|File length mismatch In INI (1024), From file (1025)"},
+        {"", md5, 1025, 1904830790, XEDA_ERR_LENGTH_MISMATCH, "E CheckFileConsistency|File length mismatch In INI (1025), From file (4294967295)"},
+        {content, md5, 1025, 1, XEDA_ERR_CRC_MISMATCH, "E CheckFileConsistency|Checksum mismatch In INI (1), From file (1904830790)"},
+        {content, md5.substr(1), 1025, 1904830790, XEDA_ERR_MD5_MISMATCH,
          "E CheckFileConsistency|MD5 mismatch In INI (" + md5.substr(1) + "), From file (" + md5 + ")"},
         // clang-format on
     };
@@ -105,7 +117,7 @@ TEST(CheckFileConsistency, PassesOnlyWhatMatchesItsManifest)
     XEDA_SVPK_INFO info{};
     DWORD dwCode = 0;
     EXPECT_EQ(FALSE, CheckFileConsistency(nullptr, &info, &dwCode));
-    EXPECT_EQ(601u, dwCode);
+    EXPECT_EQ(XEDA_ERR_VERIFY_ARGUMENT, dwCode);
     EXPECT_EQ(FALSE, CheckFileConsistency("/var/tmp/p", &info, nullptr));
     EXPECT_EQ("E CheckFileConsistency|NULL error code.", tk::Trace().back());
 }
@@ -137,7 +149,7 @@ TEST(Cron, RunTimeAndCommandsToTheByte)
     EXPECT_EQ(FALSE, FormatCronCommand(CRON_LINE_ROLLBACK, 0, 0, szSmall, sizeof(szSmall)));
     char szMissing[] = "/no/such/program";
     char* const argv[] = {szMissing, nullptr};
-    EXPECT_EQ(127, WEXITSTATUS(RunChildAndWait(szMissing, argv, nullptr)));
+    EXPECT_EQ(127, WEXITSTATUS(RunChildAndWait(szMissing, argv)));
 }
 
 // The code each failure stores for the caller (kNone: none) and the
@@ -157,12 +169,12 @@ TEST(Flow, CodesAndBuffersReachTheCaller)
         DWORD dwCode;
     } cases[] = {
         // clang-format off
-        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--set", "checksum1_64=1"}, "/bin/true", "capatch.ini", "/capatch.ini", 605},
-        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--drop", "checksum1_64"}, "/bin/true", "capatch.ini", "/capatch.ini", 591},
-        {InstallMajorUPG, {"--kind", "ca", "--name", "p"}, "/bin/false", "", "/linuxupgrade.ini", 608},
+        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--set", "checksum1_64=1"}, "/bin/true", "capatch.ini", "/capatch.ini", XEDA_ERR_CRC_MISMATCH},
+        {InstallXEDASP, {"--kind", "sp", "--name", "p", "--drop", "checksum1_64"}, "/bin/true", "capatch.ini", "/capatch.ini", XEDA_ERR_MANIFEST_KEY},
+        {InstallMajorUPG, {"--kind", "ca", "--name", "p"}, "/bin/false", "", "/linuxupgrade.ini", XEDA_ERR_NO_CRON},
         {InstallMajorUPG, {"--kind", "ca", "--name", "p", "--garbage", "2K"}, "/bin/true", "", "/linuxupgrade.ini", kErrno},
         {InstallMinUPG, {"--kind", "delta", "--name", "p"}, "/bin/true", "", "", kNone},
-        {DownloadAndInstallCA, {"--kind", "ca", "--name", "p", "--set", "filelength_64=9"}, "/bin/true", "", "/linuxupgrade.ini", 603},
+        {DownloadAndInstallCA, {"--kind", "ca", "--name", "p", "--set", "filelength_64=9"}, "/bin/true", "", "/linuxupgrade.ini", XEDA_ERR_LENGTH_MISMATCH},
         // clang-format on
     };
     for (const auto& c : cases)
@@ -174,7 +186,7 @@ TEST(Flow, CodesAndBuffersReachTheCaller)
              szModule[260] = "/tmp/";
         DWORD dwCode = kNone;
         EXPECT_EQ(FALSE,
-                  c.flow(szURL1, szURL2, szModule, c.flow == InstallXEDASP ? 1 : 2, &dwCode));
+                  c.flow(szURL1, szURL2, szModule, c.flow == InstallXEDASP ? INSTALL_REQUEST_SERVICE_PACK : INSTALL_REQUEST_UPGRADE, &dwCode));
         EXPECT_EQ(std::string("/tmp/") + c.module, szModule);
         EXPECT_EQ(std::string("http://127.0.0.3:8080") + c.url, szURL2);
         EXPECT_EQ(c.dwCode == kErrno
@@ -183,12 +195,23 @@ TEST(Flow, CodesAndBuffersReachTheCaller)
                   c.dwCode == kErrno ? tk::Trace().back() : std::to_string(dwCode));
     }
     char szRefused[260] = "http://127.0.0.1:1/x", szPath[260] = "/tmp/x";
+    // A null argument: only the service-pack and minor flows store a code.
+    const std::tuple<BOOLEAN (*)(char*, char*, char*, int, DWORD*), const char*, DWORD> nulls[] = {
+        {InstallXEDASP, "InstallXEDASP", XEDA_ERR_NULL_ARGUMENT},
+        {InstallMinUPG, "InstallMinUPG", XEDA_ERR_NULL_ARGUMENT},
+        {DownloadAndInstallCA, "DownloadAndInstallCA", kNone},
+        {InstallMajorUPG, "InstallMajorUPG", kNone}};
+    for (const auto& [flow, label, dwExpected] : nulls)
+    {
+        DWORD dwCode = kNone;
+        EXPECT_EQ(FALSE, flow(szRefused, nullptr, szPath, INSTALL_REQUEST_UPGRADE, &dwCode));
+        EXPECT_EQ(dwExpected, dwCode) << label;
+        EXPECT_EQ(std::string("E ") + label + "|Invalid Parameter", tk::Trace().back());
+    }
     DWORD dwCode = 0;
-    EXPECT_EQ(FALSE, InstallXEDASP(nullptr, szRefused, szPath, 1, &dwCode));
-    EXPECT_EQ(570u, dwCode);
     EXPECT_EQ(FALSE, DownloadXEDASPServicePack(nullptr, szRefused, szPath, &dwCode));
-    EXPECT_EQ(580u, dwCode);
+    EXPECT_EQ(XEDA_ERR_DOWNLOAD_ARGUMENT, dwCode);
     EXPECT_EQ(FALSE, DownloadXEDASPServicePack(szRefused, szRefused, szPath, &dwCode));
-    EXPECT_EQ(581u, dwCode);
+    EXPECT_EQ(XEDA_ERR_DOWNLOAD_FAILED, dwCode);
 }
 } // namespace
