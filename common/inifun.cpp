@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "cguard.h"
+#include "handles.h"
+#include "process.h"
 
 // Serialises the writers of this process: they all share one temporary file.
 CCriticalSectionGuard g_Guard;
@@ -48,38 +50,13 @@ enum : DWORD
     INI_INT_EMPTY_SECTION_NAME = 205,
 };
 
-struct ReadFileCloser
-{
-    // Closing a file that was only read cannot lose data.
-    void operator()(FILE* fp) const { (void)std::fclose(fp); }
-};
-using ReadFilePtr = std::unique_ptr<FILE, ReadFileCloser>;
-
 // Closes a file that was written; false when buffered data could not be
-// flushed, i.e. the file on disk is short.
+// flushed, i.e. the file on disk is short. A UniqueFile closes the files
+// that were only read, and the copy abandoned on a failure path.
 bool CloseWritten(FILE* fp)
 {
     return std::fclose(fp) == 0;
 }
-
-struct WriteFileCloser
-{
-    // Only reached on failure paths, where the file is abandoned anyway.
-    void operator()(FILE* fp) const { (void)CloseWritten(fp); }
-};
-using WriteFilePtr = std::unique_ptr<FILE, WriteFileCloser>;
-
-class GuardLock
-{
-public:
-    explicit GuardLock(CCriticalSectionGuard& guard) : m_guard(guard) { m_guard.Lock(); }
-    ~GuardLock() { m_guard.Unlock(); }
-    GuardLock(const GuardLock&) = delete;
-    GuardLock& operator=(const GuardLock&) = delete;
-
-private:
-    CCriticalSectionGuard& m_guard;
-};
 
 bool IsHeader(const char* pcszLine)
 {
@@ -272,8 +249,7 @@ void RunSync()
 {
     // sync only hurries the data to disk; the outcome of the write itself is
     // already decided, so its result is deliberately not used.
-    const int iStatus = std::system("sync");
-    (void)iStatus;
+    (void)RunShell("sync");
 }
 
 BOOL CreateIniFile(const IniEntry& entry, const char* pcszFileName)
@@ -347,10 +323,10 @@ bool AppendMissingEntry(FILE* fpTemp, const IniEntry& entry, const MergeState& s
 // read or write failure, so that a short copy never replaces the original.
 bool WriteUpdatedCopy(const IniEntry& entry, const char* pcszFileName)
 {
-    ReadFilePtr fpSource(std::fopen(pcszFileName, "r"));
+    UniqueFile fpSource(std::fopen(pcszFileName, "r"));
     if (!fpSource)
         return false;
-    WriteFilePtr fpTemp(std::fopen(kszTempIniPath, "w+"));
+    UniqueFile fpTemp(std::fopen(kszTempIniPath, "w+"));
     if (!fpTemp)
         return false;
     MergeState state;
@@ -372,10 +348,11 @@ BOOL UpdateIniFile(const IniEntry& entry, const char* pcszFileName)
         RunSync();
         return FALSE;
     }
-    // The copy reaches the disk before the original goes away.
+    // The copy reaches the disk before it takes the original's place. The
+    // rename replaces the file in one step: when it fails (another file
+    // system, say) the original stays as it was.
     RunSync();
-    const bool bReplaced =
-        std::remove(pcszFileName) == 0 && std::rename(kszTempIniPath, pcszFileName) == 0;
+    const bool bReplaced = std::rename(kszTempIniPath, pcszFileName) == 0;
     RunSync();
     return bReplaced ? TRUE : FALSE;
 }
@@ -413,7 +390,7 @@ DWORD GetPrivateProfileString(const char* pcszSectionName, const char* pcszKey,
     if (pcszSectionName == nullptr || pcszKey == nullptr || pszValue == nullptr ||
         pcszFilePath == nullptr || pcszDefault == nullptr)
         return 0;
-    ReadFilePtr fp(std::fopen(pcszFilePath, "r"));
+    UniqueFile fp(std::fopen(pcszFilePath, "r"));
     if (!fp)
         return 0;
     bool bInSection = false;
@@ -465,7 +442,7 @@ int GetPrivateProfileInt(const char* pcszSectionName, const char* pcszKeyName, i
         *pdwError = INI_INT_EMPTY_KEY_NAME;
         return iDefaultValue;
     }
-    ReadFilePtr fp(std::fopen(pcszINIFileName, "r"));
+    UniqueFile fp(std::fopen(pcszINIFileName, "r"));
     if (!fp)
     {
         *pdwError = INI_INT_CANNOT_OPEN;
@@ -488,7 +465,7 @@ BOOL WritePrivateProfileString(const char* pcszAppName, const char* pcszKeyName,
         pcszFileName == nullptr)
         return FALSE;
     const IniEntry entry = {pcszAppName, pcszKeyName, pcszString};
-    GuardLock lock(g_Guard);
+    ScopedLock<CCriticalSectionGuard> lock(g_Guard);
     if (access(pcszFileName, F_OK) != 0)
         return CreateIniFile(entry, pcszFileName);
     return UpdateIniFile(entry, pcszFileName);
@@ -505,7 +482,7 @@ int ReadIniFileSectionIntoMap(const char* pcszSectionName,
     const char* pcszSection = Trim(szSection);
     if (*pcszSection == '\0')
         return -1;
-    ReadFilePtr fp(std::fopen(pcszINIFileName, "r"));
+    UniqueFile fp(std::fopen(pcszINIFileName, "r"));
     if (!fp)
         return -1;
     if (!SeekSection(fp.get(), pcszSection))

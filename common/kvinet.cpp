@@ -1,5 +1,7 @@
 #include "kvinet.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <type_traits>
 
 #include "commondefs.h"
+#include "handles.h"
 #include "inifun.h"
 #include "kvstats.h"
 #include "log.h"
@@ -24,6 +27,7 @@ const char kSslConfigFile[] = "sslConfig.ini";
 const char kSslSection[] = "SSL";
 const char kDefaultCaStore[] = "/etc/ssl/certs/ca-certificates.crt";
 const char kPutBodyFile[] = "/tmp/curlPut.req";
+const char kExchangeLabel[] = "SendRequestAndGetResponse"; // its steps trace under its name
 const char kJsonContentHeader[] = "Content-Type: application/json; charset=utf-8";
 const long kExchangeTimeoutSeconds = 20;
 const int kMaxAttempts = 10;
@@ -88,27 +92,11 @@ long DecimalValue(const char* pcszText)
 const char* OrEmpty(const char* pcszText) { return pcszText != nullptr ? pcszText : ""; }
 const char* OrNullText(const char* pcszText) { return pcszText != nullptr ? pcszText : "(null)"; }
 
-struct FileCloser
-{
-    void operator()(FILE* fp) const
-    {
-        // Only reached on paths that have already failed or finished
-        // reading; a close error there changes nothing.
-        (void)std::fclose(fp);
-    }
-};
-typedef std::unique_ptr<FILE, FileCloser> FilePtr;
-
 struct SlistFree
 {
     void operator()(curl_slist* pList) const { curl_slist_free_all(pList); }
 };
 typedef std::unique_ptr<curl_slist, SlistFree> SlistPtr;
-
-struct MallocFree
-{
-    void operator()(char* p) const { std::free(p); }
-};
 
 // Closes the download destination if the file writer opened it. Close()
 // reports whether the last buffered bytes reached the file.
@@ -134,7 +122,10 @@ private:
 };
 
 // The PUT body lives in a fixed file for the duration of one call; it is
-// removed on every path so no request text is left behind in /tmp.
+// removed on every path so no request text is left behind in /tmp. /tmp is
+// open to every user: the file is only ever created anew, never through a
+// symbolic link, and only the file this call created is removed. A regular
+// file of our own by that name is a leftover of a run that died, and goes.
 class PutBody
 {
 public:
@@ -146,16 +137,27 @@ public:
     // Writes the text to the file; false when it cannot be created or written.
     bool Write(const std::string& strText)
     {
-        m_bCreated = true;
-        FILE* fp = std::fopen(kPutBodyFile, "w");
-        if (fp == nullptr)
+        int iFd = CreateExclusive();
+        if (iFd < 0 && errno == EEXIST && RemoveOwnLeftover())
+            iFd = CreateExclusive();
+        if (iFd < 0)
             return false;
-        const bool bWritten = std::fputs(strText.c_str(), fp) >= 0;
-        return std::fclose(fp) == 0 && bWritten;
+        m_bCreated = true;
+        UniqueFile fp(fdopen(iFd, "w"));
+        if (!fp)
+        {
+            (void)close(iFd);
+            return false;
+        }
+        const bool bWritten = std::fputs(strText.c_str(), fp.get()) >= 0;
+        return std::fclose(fp.release()) == 0 && bWritten;
     }
     bool OpenForReading()
     {
-        m_fp.reset(std::fopen(kPutBodyFile, "r"));
+        const int iFd = open(kPutBodyFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        m_fp.reset(iFd >= 0 ? fdopen(iFd, "r") : nullptr);
+        if (iFd >= 0 && m_fp == nullptr)
+            (void)close(iFd);
         return m_fp != nullptr;
     }
     // Every attempt sends the whole body again.
@@ -165,12 +167,23 @@ public:
     {
         m_fp.reset();
         if (m_bCreated && unlink(kPutBodyFile) != 0 && errno != ENOENT)
-            RP_TRACE_ERROR("SendRequestAndGetResponse", "%s", "Could not remove /tmp/curlPut.req.");
+            RP_TRACE_ERROR(kExchangeLabel, "%s", "Could not remove /tmp/curlPut.req.");
         m_bCreated = false;
     }
 
 private:
-    FilePtr m_fp;
+    static int CreateExclusive()
+    {
+        return open(kPutBodyFile, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    static bool RemoveOwnLeftover()
+    {
+        struct stat st;
+        return lstat(kPutBodyFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+               unlink(kPutBodyFile) == 0;
+    }
+
+    UniqueFile m_fp;
     bool m_bCreated = false;
 };
 
@@ -200,19 +213,193 @@ private:
 // Delivers the response of SendRequestAndGetResponse to its file.
 BOOLEAN WriteResponseFile(LPCSTR pcszFullFilePath, const std::string& strResponse)
 {
-    RP_TRACE_INFO("SendRequestAndGetResponse", "Writing response to: %s", OrNullText(pcszFullFilePath));
-    FilePtr fp(pcszFullFilePath != nullptr ? std::fopen(pcszFullFilePath, "w+") : nullptr);
+    RP_TRACE_INFO(kExchangeLabel, "Writing response to: %s", OrNullText(pcszFullFilePath));
+    UniqueFile fp(pcszFullFilePath != nullptr ? std::fopen(pcszFullFilePath, "w+") : nullptr);
     if (!fp)
     {
-        RP_TRACE_ERROR("SendRequestAndGetResponse", "Error opening file.");
+        RP_TRACE_ERROR(kExchangeLabel, "Error opening file.");
         return FALSE;
     }
     const size_t nWritten = std::fwrite(strResponse.data(), 1, strResponse.size(), fp.get());
     if (nWritten == 0 || std::fclose(fp.release()) != 0)
     {
-        RP_TRACE_ERROR("SendRequestAndGetResponse", "Error Writing file.");
+        RP_TRACE_ERROR(kExchangeLabel, "Error Writing file.");
         return FALSE;
     }
+    return TRUE;
+}
+
+// ---- The steps of SendRequestAndGetResponse --------------------------------
+
+enum VERB_SETUP
+{
+    VERB_READY,
+    VERB_FAILED,  // the PUT body file could not be had; the handle stays open
+    VERB_UNKNOWN, // no verb to send; the handle is released
+};
+
+// The options of the verb; POST and PUT carry the request as a JSON body,
+// a PUT from its body file.
+VERB_SETUP SetVerbOptions(CURL* curl, HTTP_REQ_VERB eVerb, const std::string& strRequest,
+                          PutBody& putBody)
+{
+    switch (eVerb)
+    {
+    case HTTP_REQ_VERB_POST:
+        SetOpt(curl, CURLOPT_POST, 1L);
+        SetOpt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(strRequest.size()));
+        SetOpt(curl, CURLOPT_POSTFIELDS, strRequest.c_str());
+        break;
+    case HTTP_REQ_VERB_PUT:
+        if (!putBody.Write(strRequest))
+        {
+            RP_TRACE_ERROR(kExchangeLabel, "Curl PUT fopen write request failed.");
+            return VERB_FAILED;
+        }
+        if (!putBody.OpenForReading())
+        {
+            RP_TRACE_ERROR(kExchangeLabel, "Curl PUT fopen read request failed.");
+            return VERB_FAILED;
+        }
+        SetOpt(curl, CURLOPT_UPLOAD, 1L);
+        SetOpt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(strRequest.size()));
+        SetOpt(curl, CURLOPT_READDATA, putBody.Get());
+        break;
+    case HTTP_REQ_VERB_GET:
+        SetOpt(curl, CURLOPT_HTTPGET, 1L);
+        return VERB_READY;
+    default:
+        RP_TRACE_INFO(kExchangeLabel, "Invalid Http verb");
+        return VERB_UNKNOWN;
+    }
+    SetOpt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+    SetOpt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    SetOpt(curl, CURLOPT_CUSTOMREQUEST, eVerb == HTTP_REQ_VERB_PUT ? "PUT" : "POST");
+    return VERB_READY;
+}
+
+// A GET carries no body, so it gets none of the body headers: announcing a
+// chunked body that never comes would leave the server waiting for it.
+bool SetBodyHeaders(CURL* curl, bool bBody, SlistPtr& headers)
+{
+    RP_TRACE_INFO(kExchangeLabel, "Before curl_slist_append.");
+    if (!bBody)
+        return true;
+    headers.reset(curl_slist_append(nullptr, kJsonContentHeader));
+    if (!headers)
+    {
+        RP_TRACE_INFO(kExchangeLabel, "curl_slist_append failed.");
+        return false;
+    }
+    // libcurl appends in place; a failed append only drops that header.
+    for (const char* pcszHeader :
+         {"Transfer-Encoding: chunked", "Cache-Control: no-cache", "Connection: Keep-Alive"})
+        (void)curl_slist_append(headers.get(), pcszHeader);
+    SetOpt(curl, CURLOPT_HTTPHEADER, headers.get());
+    return true;
+}
+
+enum ATTEMPT_RESULT
+{
+    ATTEMPT_ANSWERED, // status 200
+    ATTEMPT_REPEAT,   // any other status
+    ATTEMPT_FAILED,   // no status to be had: not repeated
+};
+
+// One transfer of the whole request. A certificate error over HTTPS still
+// counts by its status, which is then 0 and repeated.
+ATTEMPT_RESULT RunOneAttempt(CURL* curl, bool bHttps, PutBody& putBody, std::string& strResponse)
+{
+    if (!putBody.Rewind())
+    {
+        RP_TRACE_ERROR(kExchangeLabel, "Curl PUT fopen read request failed.");
+        return ATTEMPT_FAILED;
+    }
+    MemoryChunk memchunk;
+    SetWriter(curl, WriteMemoryCallback, memchunk.Get());
+    RP_TRACE_INFO(kExchangeLabel, "All options set. Before curl_easy_perform.");
+    const CURLcode res = curl_easy_perform(curl);
+    RP_TRACE_INFO(kExchangeLabel, "After curl_easy_perform.");
+    if (res != CURLE_OK)
+    {
+        RP_TRACE_ERROR(kExchangeLabel, "curl_easy_perform failed (%d::%s).", static_cast<int>(res),
+                       curl_easy_strerror(res));
+        if (!(IsCertificateError(res) && bHttps))
+        {
+            RP_TRACE_ERROR(kExchangeLabel, "curl_easy_perform failed.");
+            return ATTEMPT_FAILED;
+        }
+        RP_TRACE_INFO(kExchangeLabel, "Sending Request using Https when error code is INVALID CA.");
+    }
+    RP_TRACE_INFO(kExchangeLabel, "Before curl_easy_getinfo.");
+    long lStatus = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &lStatus) != CURLE_OK)
+    {
+        RP_TRACE_ERROR(kExchangeLabel, "curl_easy_getinfo(HTTP_QUERY_STATUS_CODE) failed.");
+        return ATTEMPT_FAILED;
+    }
+    RP_TRACE_INFO(kExchangeLabel, "curl_easy_getinfo, Returned status code (%ld).", lStatus);
+    strResponse = memchunk.Text();
+    if (lStatus != 200)
+        return ATTEMPT_REPEAT;
+    RP_TRACE_INFO(kExchangeLabel, "Request sent successfully...");
+    return ATTEMPT_ANSWERED;
+}
+
+struct ATTEMPTS
+{
+    bool bAnswered;
+    int iCount; // the attempts that got an answer other than 200
+};
+
+ATTEMPTS RunAttempts(CURL* curl, bool bHttps, PutBody& putBody, std::string& strResponse)
+{
+    ATTEMPTS attempts = {false, 0};
+    while (attempts.iCount < kMaxAttempts)
+    {
+        const ATTEMPT_RESULT eResult = RunOneAttempt(curl, bHttps, putBody, strResponse);
+        if (eResult != ATTEMPT_REPEAT)
+        {
+            attempts.bAnswered = eResult == ATTEMPT_ANSWERED;
+            break;
+        }
+        ++attempts.iCount;
+    }
+    return attempts;
+}
+
+// Hands the response out: to the file in mode 1, else as a copy the caller
+// frees.
+BOOLEAN DeliverResponse(const std::string& strResponse, BOOLEAN boWriteResponseFile,
+                        LPCSTR pcszFullFilePath, CHAR** ppszResponse, DWORD& rdwcbResponse)
+{
+    try
+    {
+        if (boWriteResponseFile == 1)
+        {
+            if (!WriteResponseFile(pcszFullFilePath, strResponse))
+                return FALSE;
+        }
+        else
+        {
+            *ppszResponse = strndup(strResponse.c_str(), strResponse.size());
+        }
+        CKVStat* pStat = CKVStat::GetSingletonInst();
+        if (pStat->mIsStatEnable && !pStat->WriteRespStats(strResponse.c_str()))
+            RP_TRACE_ERROR(kExchangeLabel, "Could not write request stats");
+        rdwcbResponse = static_cast<DWORD>(strResponse.size());
+        RP_TRACE_INFO(kExchangeLabel, "Writing response.");
+        if (boWriteResponseFile == 0 && *ppszResponse != nullptr)
+            RP_TRACE_INFO(kExchangeLabel, "%s", *ppszResponse);
+        if (rdwcbResponse == 0 && *ppszResponse == nullptr)
+            return FALSE;
+    }
+    catch (...)
+    {
+        RP_TRACE_ERROR(kExchangeLabel, "Unknown Exception while getting response.");
+        return FALSE;
+    }
+    RP_TRACE_INFO(kExchangeLabel, "Exit.");
     return TRUE;
 }
 } // namespace
@@ -417,7 +604,6 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         RP_TRACE_ERROR(__func__, "Invalid i/p parameters.");
         return FALSE;
     }
-    const std::string strRequest(pcszRequestDataA); // the URL; informational only
     DestinationGuard destination(ftpfile);
 
     RP_TRACE_INFO(__func__, "Before curl_easy_perform.");
@@ -462,8 +648,6 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     if (bFailed)
         RP_TRACE_ERROR(__func__, "Breaking the loop.");
 
-    // The download exchange never retries: one transfer, one attempt.
-    const int iAttempts = 1;
     ReleaseHandle();
     if (!destination.Close() && !bFailed)
     {
@@ -477,7 +661,7 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         return TRUE;
     }
     RP_TRACE_ERROR(__func__, "CURL is failed either for attempts exceeded reason or for other reason Attempts.");
-    RP_TRACE_ERROR(__func__, "%d", iAttempts);
+    RP_TRACE_ERROR(__func__, "1"); // its one attempt: a download is never repeated
     return FALSE;
 }
 
@@ -497,156 +681,39 @@ BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         RP_TRACE_ERROR(__func__, "Could not write request stats");
 
     const std::string strRequest(pcszRequestDataA);
-    const DWORD dwLenReqBody = static_cast<DWORD>(strRequest.size());
     RP_TRACE_INFO(__func__, "m_eHttpReqVerb : %d", static_cast<int>(m_eHttpReqVerb));
-
     PutBody putBody;
-    const char* pcszContentHeader = nullptr;
-    switch (m_eHttpReqVerb)
+    switch (SetVerbOptions(curl, m_eHttpReqVerb, strRequest, putBody))
     {
-    case HTTP_REQ_VERB_POST:
-        pcszContentHeader = kJsonContentHeader;
-        SetOpt(curl, CURLOPT_POST, 1L);
-        SetOpt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(dwLenReqBody));
-        SetOpt(curl, CURLOPT_POSTFIELDS, strRequest.c_str());
-        SetOpt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
-        SetOpt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        SetOpt(curl, CURLOPT_CUSTOMREQUEST, "POST");
+    case VERB_READY:
         break;
-    case HTTP_REQ_VERB_PUT:
-        if (!putBody.Write(strRequest))
-        {
-            RP_TRACE_ERROR(__func__, "Curl PUT fopen write request failed.");
-            return FALSE;
-        }
-        if (!putBody.OpenForReading())
-        {
-            RP_TRACE_ERROR(__func__, "Curl PUT fopen read request failed.");
-            return FALSE;
-        }
-        pcszContentHeader = kJsonContentHeader;
-        SetOpt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
-        SetOpt(curl, CURLOPT_UPLOAD, 1L);
-        SetOpt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        SetOpt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(dwLenReqBody));
-        SetOpt(curl, CURLOPT_READDATA, putBody.Get());
-        SetOpt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
-        break;
-    case HTTP_REQ_VERB_GET:
-        SetOpt(curl, CURLOPT_HTTPGET, 1L);
-        break;
-    default:
-        RP_TRACE_INFO(__func__, "Invalid Http verb");
+    case VERB_UNKNOWN:
         ReleaseHandle();
         return FALSE;
+    case VERB_FAILED:
+        return FALSE; // the handle stays open for another try
     }
-
-    RP_TRACE_INFO(__func__, "Before curl_slist_append.");
-    // A GET carries no body, so it gets none of the body headers: announcing
-    // a chunked body that never comes would leave the server waiting for it.
     SlistPtr headers;
-    if (pcszContentHeader != nullptr)
-    {
-        headers.reset(curl_slist_append(nullptr, pcszContentHeader));
-        if (!headers)
-        {
-            RP_TRACE_INFO(__func__, "curl_slist_append failed.");
-            return FALSE;
-        }
-        // libcurl appends in place; a failed append only drops that header.
-        for (const char* pcszHeader :
-             {"Transfer-Encoding: chunked", "Cache-Control: no-cache", "Connection: Keep-Alive"})
-            (void)curl_slist_append(headers.get(), pcszHeader);
-        SetOpt(curl, CURLOPT_HTTPHEADER, headers.get());
-    }
+    if (!SetBodyHeaders(curl, m_eHttpReqVerb != HTTP_REQ_VERB_GET, headers))
+        return FALSE;
     SetOpt(curl, CURLOPT_TIMEOUT, kExchangeTimeoutSeconds);
     RP_TRACE_INFO(__func__, "POST/PUT field options set.");
 
-    BOOL bRetVal = TRUE;
-    int iAttempCnt = 0;
-    std::string readBuffer;
-    while (iAttempCnt < kMaxAttempts)
-    {
-        if (!putBody.Rewind())
-        {
-            RP_TRACE_ERROR(__func__, "Curl PUT fopen read request failed.");
-            bRetVal = FALSE;
-            break;
-        }
-        MemoryChunk memchunk;
-        SetWriter(curl, WriteMemoryCallback, memchunk.Get());
-        RP_TRACE_INFO(__func__, "All options set. Before curl_easy_perform.");
-        const CURLcode res = curl_easy_perform(curl);
-        RP_TRACE_INFO(__func__, "After curl_easy_perform.");
-        if (res != CURLE_OK)
-        {
-            RP_TRACE_ERROR(__func__, "curl_easy_perform failed (%d::%s).", static_cast<int>(res),
-                           curl_easy_strerror(res));
-            if (!(IsCertificateError(res) && m_bIsHTTPS))
-            {
-                RP_TRACE_ERROR(__func__, "curl_easy_perform failed.");
-                bRetVal = FALSE;
-                break;
-            }
-            RP_TRACE_INFO(__func__, "Sending Request using Https when error code is INVALID CA.");
-        }
-        RP_TRACE_INFO(__func__, "Before curl_easy_getinfo.");
-        long lStatus = 0;
-        if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &lStatus) != CURLE_OK)
-        {
-            RP_TRACE_ERROR(__func__, "curl_easy_getinfo(HTTP_QUERY_STATUS_CODE) failed.");
-            bRetVal = FALSE;
-            break;
-        }
-        RP_TRACE_INFO(__func__, "curl_easy_getinfo, Returned status code (%ld).", lStatus);
-        readBuffer = memchunk.Text();
-        if (lStatus == 200)
-        {
-            RP_TRACE_INFO(__func__, "Request sent successfully...");
-            break;
-        }
-        ++iAttempCnt;
-    }
-
+    std::string strResponse;
+    const ATTEMPTS attempts = RunAttempts(curl, m_bIsHTTPS, putBody, strResponse);
     headers.reset();
     ReleaseHandle();
     putBody.Remove();
-    if (!bRetVal || iAttempCnt == kMaxAttempts)
+    if (!attempts.bAnswered)
     {
         RP_TRACE_ERROR(__func__,
                        "CURL is failed either for attempts exceeded reason or for other reason Attempts(%d).",
-                       iAttempCnt);
+                       attempts.iCount);
         return FALSE;
     }
-    RP_TRACE_INFO(__func__, "readBuffer : %s", readBuffer.c_str());
-
-    try
-    {
-        if (boWriteResponseFile == 1)
-        {
-            if (!WriteResponseFile(pcszFullFilePath, readBuffer))
-                return FALSE;
-        }
-        else
-        {
-            *ppszResponse = strndup(readBuffer.c_str(), readBuffer.size());
-        }
-        if (pStat->mIsStatEnable && !pStat->WriteRespStats(readBuffer.c_str()))
-            RP_TRACE_ERROR(__func__, "Could not write request stats");
-        rdwcbResponse = static_cast<DWORD>(readBuffer.size());
-        RP_TRACE_INFO(__func__, "Writing response.");
-        if (boWriteResponseFile == 0 && *ppszResponse != nullptr)
-            RP_TRACE_INFO(__func__, "%s", *ppszResponse);
-        if (rdwcbResponse == 0 && *ppszResponse == nullptr)
-            return FALSE;
-    }
-    catch (...)
-    {
-        RP_TRACE_ERROR(__func__, "Unknown Exception while getting response.");
-        return FALSE;
-    }
-    RP_TRACE_INFO(__func__, "Exit.");
-    return TRUE;
+    RP_TRACE_INFO(__func__, "readBuffer : %s", strResponse.c_str());
+    return DeliverResponse(strResponse, boWriteResponseFile, pcszFullFilePath, ppszResponse,
+                           rdwcbResponse);
 }
 
 std::string CKVInet::URLEncodeRequest(const CHAR* pcszRequest)

@@ -1,6 +1,10 @@
 // CKVInet's handles and its request/response exchange against the scripted
 // server: verbs, headers, retries, delivery in memory or to a file.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "kvinet.h"
 #include "testkit.h"
@@ -77,6 +81,37 @@ TEST(Exchange, DeliveryAndRetries)
                             "E SendRequestAndGetResponse|CURL is failed either for attempts "
                             "exceeded reason or for other reason Attempts(0)."));
     EXPECT_FALSE(tk::Exists("/tmp/curlPut.req"));
+}
+
+// /tmp is everyone's: a body file by that name that is not this user's own
+// regular file is neither written through nor removed, and the PUT fails;
+// a leftover of our own is replaced.
+TEST(Exchange, PutBodyFileIsNeverSomeoneElses)
+{
+    const std::string kPut = "/tmp/curlPut.req", kOk = R"({"/api": [{"body": "ok"}]})";
+    const struct
+    {
+        const char* what;
+        std::function<bool()> plant;
+        std::string outcome;
+    } cases[] = {
+        {"symlink", [&] { return symlink("/tmp/target", kPut.c_str()) == 0; }, "0 -  7"},
+        {"other owner", [&] { return tk::Write(kPut, "x") && chown(kPut.c_str(), 65534, 0) == 0; },
+         "0 -  7"},
+        {"own leftover", [&] { return tk::Write(kPut, "x"); }, "1 ok  2"}};
+    for (const auto& c : cases)
+    {
+        ASSERT_TRUE(tk::Write("/tmp/target", "theirs"));
+        tk::Remove(kPut);
+        ASSERT_TRUE(c.plant()) << c.what;
+        EXPECT_EQ(c.outcome, Exchange(kOk, HTTP_REQ_VERB_PUT)) << c.what;
+        EXPECT_EQ(c.outcome[0] == '0', tk::Count(tk::Trace(), "E SendRequestAndGetResponse|Curl "
+                                                               "PUT fopen write request failed.") == 1);
+        EXPECT_EQ("theirs", tk::Read("/tmp/target"));
+        EXPECT_EQ(c.outcome[0] == '0', std::filesystem::symlink_status(kPut).type() !=
+                                           std::filesystem::file_type::not_found)
+            << c.what;
+    }
 }
 
 // A GET sends no body and none of the body headers; 4 is no verb and makes
