@@ -77,8 +77,7 @@ inline DWORD SliceStep(DWORD dwCrc, const BYTE* pcby)
            t[1][(dwHigh >> 16) & 0xFFu] ^ t[0][dwHigh >> 24];
 }
 
-DWORD AdvancePortable(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
-                      std::size_t nLength)
+DWORD AdvancePortable(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff, std::size_t nLength)
 {
     for (; nLength >= 8; nLength -= 8, pcbyBuff += 8)
         dwCrc = SliceStep(dwCrc, pcbyBuff);
@@ -126,7 +125,7 @@ constexpr unsigned long long FoldHigh(std::size_t nBytes)
 }
 
 __attribute__((target("pclmul"))) inline __m128i Fold(__m128i xAcc, __m128i xConstants,
-                                                       __m128i xNext)
+                                                      __m128i xNext)
 {
     const __m128i xLow = _mm_clmulepi64_si128(xAcc, xConstants, 0x00);
     const __m128i xHigh = _mm_clmulepi64_si128(xAcc, xConstants, 0x11);
@@ -134,7 +133,7 @@ __attribute__((target("pclmul"))) inline __m128i Fold(__m128i xAcc, __m128i xCon
 }
 
 __attribute__((target("avx2,vpclmulqdq"))) inline __m256i Fold(__m256i yAcc, __m256i yConstants,
-                                                                __m256i yNext)
+                                                               __m256i yNext)
 {
     const __m256i yLow = _mm256_clmulepi64_epi128(yAcc, yConstants, 0x00);
     const __m256i yHigh = _mm256_clmulepi64_epi128(yAcc, yConstants, 0x11);
@@ -156,8 +155,8 @@ __attribute__((target("avx2"))) inline __m256i Load256(const BYTE* pcby)
 // lane is a 16-byte message with the same CRC as everything before it, read
 // from a zero register.
 __attribute__((target("pclmul"))) DWORD FinishLanes(const DWORD* pdwTable, const __m128i* pxLanes,
-                                                     int iLanes, const BYTE* pcbyBuff,
-                                                     std::size_t nLength)
+                                                    int iLanes, const BYTE* pcbyBuff,
+                                                    std::size_t nLength)
 {
     const __m128i x128 =
         _mm_set_epi64x(static_cast<long long>(FoldHigh(16)), static_cast<long long>(FoldLow(16)));
@@ -176,7 +175,7 @@ __attribute__((target("pclmul"))) DWORD FinishLanes(const DWORD* pdwTable, const
 // In both engines the register is folded into the first 4 bytes, then every
 // lane is folded forward over the data one stride at a time.
 __attribute__((target("pclmul"))) DWORD AdvanceClmul(const DWORD* pdwTable, DWORD dwCrc,
-                                                      const BYTE* pcbyBuff, std::size_t nLength)
+                                                     const BYTE* pcbyBuff, std::size_t nLength)
 {
     if (nLength < kStride128)
         return AdvancePortable(pdwTable, dwCrc, pcbyBuff, nLength);
@@ -206,8 +205,8 @@ __attribute__((target("avx2,pclmul,vpclmulqdq"))) DWORD AdvanceWideClmul(const D
     __m256i yLane[kLanes];
     for (int i = 0; i < kLanes; ++i)
         yLane[i] = Load256(pcbyBuff + 32 * i);
-    yLane[0] = _mm256_xor_si256(yLane[0], _mm256_zextsi128_si256(
-                                              _mm_cvtsi32_si128(static_cast<int>(dwCrc))));
+    yLane[0] = _mm256_xor_si256(yLane[0],
+                                _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(dwCrc))));
     for (pcbyBuff += kStride256, nLength -= kStride256; nLength >= kStride256;
          pcbyBuff += kStride256, nLength -= kStride256)
         for (int i = 0; i < kLanes; ++i)
@@ -253,8 +252,8 @@ bool Crc32EngineAvailable(CrcEngine engine)
     return engine == CrcEngine::Portable;
 }
 
-DWORD Crc32AdvanceWith(CrcEngine engine, const DWORD* pdwTable, DWORD dwCrc,
-                       const BYTE* pcbyBuff, std::size_t nLength)
+DWORD Crc32AdvanceWith(CrcEngine engine, const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
+                       std::size_t nLength)
 {
 #ifdef XEDA_CRC_CLMUL
     switch (engine)
@@ -309,7 +308,8 @@ int CKVCrc32::GetBuffCrc32(const BYTE* pcbyBuff, int iLength, DWORD* pdwCrc32)
 {
     if (pcbyBuff == nullptr || pdwCrc32 == nullptr)
         return 0;
-    *pdwCrc32 = xeda_crc::Crc32Advance(m_dwCrcTable, xeda_crc::kCrcSeed, pcbyBuff, LengthOf(iLength));
+    *pdwCrc32 =
+        xeda_crc::Crc32Advance(m_dwCrcTable, xeda_crc::kCrcSeed, pcbyBuff, LengthOf(iLength));
     return 1;
 }
 
@@ -325,9 +325,9 @@ int CKVCrc32::GetStringCrc32(const char* pcszString, DWORD* pdwCrc32)
 {
     if (pcszString == nullptr || pdwCrc32 == nullptr)
         return 0;
-    *pdwCrc32 = ~xeda_crc::Crc32Advance(m_dwCrcTable, xeda_crc::kCrcSeed,
-                                        reinterpret_cast<const BYTE*>(pcszString),
-                                        std::strlen(pcszString));
+    *pdwCrc32 =
+        ~xeda_crc::Crc32Advance(m_dwCrcTable, xeda_crc::kCrcSeed,
+                                reinterpret_cast<const BYTE*>(pcszString), std::strlen(pcszString));
     return 1;
 }
 

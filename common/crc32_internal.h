@@ -37,8 +37,8 @@ bool Crc32EngineAvailable(CrcEngine engine);
 // calling CKVCrc32; the engines use it for single bytes and their own
 // compile-time tables or constants for wider steps. Exposed so that tests
 // can check every engine the machine has.
-DWORD Crc32AdvanceWith(CrcEngine engine, const DWORD* pdwTable, DWORD dwCrc,
-                       const BYTE* pcbyBuff, std::size_t nLength);
+DWORD Crc32AdvanceWith(CrcEngine engine, const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff,
+                       std::size_t nLength);
 
 // Advances the register with the fastest engine this CPU has.
 DWORD Crc32Advance(const DWORD* pdwTable, DWORD dwCrc, const BYTE* pcbyBuff, std::size_t nLength);
@@ -63,9 +63,8 @@ DWORD Crc32OfReads(CKVCrc32& crc, ReadFn fnRead)
 // Standard CRC-32 from the descriptor's position to its end.
 inline DWORD Crc32OfDescriptor(CKVCrc32& crc, int iFile)
 {
-    return Crc32OfReads(crc, [iFile](BYTE* pbyBuffer, std::size_t nSize) {
-        return read(iFile, pbyBuffer, nSize);
-    });
+    return Crc32OfReads(
+        crc, [iFile](BYTE* pbyBuffer, std::size_t nSize) { return read(iFile, pbyBuffer, nSize); });
 }
 
 } // namespace xeda_crc

@@ -411,7 +411,8 @@ DWORD GetPrivateProfileString(const char* pcszSectionName, const char* pcszKey,
             std::memset(pszValue, 0, static_cast<std::size_t>(ciSizeOfValue));
         const char* pcszLineKey = nullptr;
         char* pszLineValue = nullptr;
-        if (!SplitRawEntry(szLine, pcszLineKey, pszLineValue) || strcasecmp(pcszLineKey, pcszKey) != 0)
+        if (!SplitRawEntry(szLine, pcszLineKey, pszLineValue) ||
+            strcasecmp(pcszLineKey, pcszKey) != 0)
             continue;
         CutAtLast(pszLineValue, '\n');
         CutAtLast(pszLineValue, '\r');

@@ -89,8 +89,14 @@ long DecimalValue(const char* pcszText)
     return errno == ERANGE ? LONG_MIN : lValue;
 }
 
-const char* OrEmpty(const char* pcszText) { return pcszText != nullptr ? pcszText : ""; }
-const char* OrNullText(const char* pcszText) { return pcszText != nullptr ? pcszText : "(null)"; }
+const char* OrEmpty(const char* pcszText)
+{
+    return pcszText != nullptr ? pcszText : "";
+}
+const char* OrNullText(const char* pcszText)
+{
+    return pcszText != nullptr ? pcszText : "(null)";
+}
 
 struct SlistFree
 {
@@ -534,8 +540,8 @@ BOOLEAN CKVInet::SPInitKVInet(LPCSTR pcszServerA, LPCSTR pcszProxyServerA, DWORD
     RP_TRACE_INFO(__func__, "Entry.");
     if (!OpenHandle(__func__, pcszServerA, eReqVerb))
         return FALSE;
-    ApplyProxy(pcszProxyServerA, proxy_port, pcszUsernameA, pcszPasswordA, useproxy,
-               connectionType, useAuthentication);
+    ApplyProxy(pcszProxyServerA, proxy_port, pcszUsernameA, pcszPasswordA, useproxy, connectionType,
+               useAuthentication);
     (void)SetOptions(); // a failure is traced there and leaves libcurl verifying
     RP_TRACE_INFO(__func__, "Exit.");
     return TRUE;
@@ -660,7 +666,9 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         RP_TRACE_INFO(__func__, "Exit.");
         return TRUE;
     }
-    RP_TRACE_ERROR(__func__, "CURL is failed either for attempts exceeded reason or for other reason Attempts.");
+    RP_TRACE_ERROR(
+        __func__,
+        "CURL is failed either for attempts exceeded reason or for other reason Attempts.");
     RP_TRACE_ERROR(__func__, "1"); // its one attempt: a download is never repeated
     return FALSE;
 }
@@ -706,9 +714,10 @@ BOOLEAN CKVInet::SendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     putBody.Remove();
     if (!attempts.bAnswered)
     {
-        RP_TRACE_ERROR(__func__,
-                       "CURL is failed either for attempts exceeded reason or for other reason Attempts(%d).",
-                       attempts.iCount);
+        RP_TRACE_ERROR(
+            __func__,
+            "CURL is failed either for attempts exceeded reason or for other reason Attempts(%d).",
+            attempts.iCount);
         return FALSE;
     }
     RP_TRACE_INFO(__func__, "readBuffer : %s", strResponse.c_str());
@@ -722,13 +731,15 @@ std::string CKVInet::URLEncodeRequest(const CHAR* pcszRequest)
     std::string strEncoded;
     if (pcszRequest == nullptr)
         return strEncoded;
-    for (const unsigned char* pc = reinterpret_cast<const unsigned char*>(pcszRequest); *pc != 0; ++pc)
+    for (const unsigned char* pc = reinterpret_cast<const unsigned char*>(pcszRequest); *pc != 0;
+         ++pc)
     {
         const unsigned char c = *pc;
         // RFC 3986's unreserved characters, plus '=' so key=value pairs stay
         // readable; ASCII only, whatever the locale.
-        const bool bKeep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '_' || c == '.' || c == '~' || c == '=';
+        const bool bKeep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == '~' ||
+                           c == '=';
         if (bKeep)
         {
             strEncoded += static_cast<char>(c);

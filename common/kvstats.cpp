@@ -29,13 +29,16 @@ enum : DWORD
 };
 
 // The message is always passed as data: the event log never formats it.
-#define KVSTAT_LOG(level, message)                                                         \
+#define KVSTAT_LOG(level, message)                                                                 \
     WriteToLogExA((level), g_szAppName__, __func__, kSourceName, __LINE__, (message))
 
 // A message or CSV file whose close fails loses at most its own record;
 // statistics never affect the transfer, so closing is left to UniqueFile.
 
-std::string CsvPath() { return std::string(kStatDir) + kCsvFile; }
+std::string CsvPath()
+{
+    return std::string(kStatDir) + kCsvFile;
+}
 
 // Opens a statistics file; a failure is logged under the caller's name.
 UniqueFile OpenForWriting(const std::string& strPath, const char* pcszMode, const char* pcszLabel)
@@ -66,7 +69,10 @@ struct CKVStat::Direction
 CKVStat* CKVStat::m_pObjKVStatInstance = nullptr;
 KVMutex CKVStat::m_statMutex;
 
-CKVStat::CKVStat() : mIsStatEnable(false) { mIsStatEnable = IsStatEnable(); }
+CKVStat::CKVStat() : mIsStatEnable(false)
+{
+    mIsStatEnable = IsStatEnable();
+}
 
 CKVStat* CKVStat::GetSingletonInst()
 {
@@ -181,8 +187,8 @@ bool CKVStat::WriteStats(const char* Buffer, const Direction& direction)
     return true;
 }
 
-bool CKVStat::WriteToFile(const char* Buffer, const char* szFileName, const std::string& szTimeStamp,
-                          std::size_t szBytes)
+bool CKVStat::WriteToFile(const char* Buffer, const char* szFileName,
+                          const std::string& szTimeStamp, std::size_t szBytes)
 {
     KVSTAT_LOG(EVT_TRACE, "Entry.");
     try

@@ -87,8 +87,8 @@ void WriteLine(FILE* fp, const struct tm& tmLocal, DWORD dwTraceLevel, const cha
                const char* pcszLogFormat, va_list args)
 {
     // Output errors are not checked: there is nowhere left to report them.
-    std::fprintf(fp, "%02d-%02d %02d:%02d:%02d:%08X %12s %7s ", tmLocal.tm_mday,
-                 tmLocal.tm_mon + 1, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec,
+    std::fprintf(fp, "%02d-%02d %02d:%02d:%02d:%08X %12s %7s ", tmLocal.tm_mday, tmLocal.tm_mon + 1,
+                 tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec,
                  static_cast<unsigned int>(pthread_self()), pcszAppName, LevelTag(dwTraceLevel));
     std::vfprintf(fp, pcszLogFormat, args);
     std::fprintf(fp, " [%s %s:%u]\r\n", pcszShortName, pcszFunctionName, uiLineNo);

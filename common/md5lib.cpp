@@ -18,16 +18,14 @@ const BYTE g_uchPadding[kBlockSize] = {0x80};
 
 // floor(abs(sin(i + 1)) * 2^32), one per step.
 constexpr ULONG kSine[64] = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
-    0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
-    0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
-    0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
-    0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
-    0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
-    0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
-    0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
-    0xeb86d391};
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
 constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
@@ -67,8 +65,8 @@ inline void RunRound(ULONG (&s)[4], const ULONG* pulWords)
 #pragma GCC unroll 16
     for (int i = 0; i < 16; ++i)
     {
-        const ULONG ulSum = s[0] + Round::Mix(s[1], s[2], s[3]) + kSine[16 * iRound + i] +
-                            pulWords[Round::Word(i)];
+        const ULONG ulSum =
+            s[0] + Round::Mix(s[1], s[2], s[3]) + kSine[16 * iRound + i] + pulWords[Round::Word(i)];
         const ULONG ulNewB = s[1] + RotateLeft(ulSum, kShift[iRound][i & 3]);
         s[0] = s[3];
         s[3] = s[2];
@@ -192,8 +190,7 @@ int CMd5::ValidateMD5(const BYTE* pcuchInputBuffer, ULONG ulInputBufferLength,
     return SetVerdict(uchComputed, pcuchMessageDigest, piIsValid);
 }
 
-int CMd5::ValidateMD5(const char* pcszInputFilePath, const BYTE* pcuchMessageDigest,
-                      int* piIsValid)
+int CMd5::ValidateMD5(const char* pcszInputFilePath, const BYTE* pcuchMessageDigest, int* piIsValid)
 {
     BYTE uchComputed[kDigestSize];
     if (pcszInputFilePath == nullptr || pcuchMessageDigest == nullptr || piIsValid == nullptr ||
@@ -263,8 +260,8 @@ int CMd5::FinalMD5(P_CONTEXT_MD5 pContextMD5)
     const ULONG ulBitsLow = pContextMD5->ulNumberOfBits[0];
     const ULONG ulBitsHigh = pContextMD5->ulNumberOfBits[1];
     const ULONG ulIndex = PendingBytes(*pContextMD5);
-    const ULONG ulPadding = ulIndex < kLengthOffset ? kLengthOffset - ulIndex
-                                                    : kLengthOffset + kBlockSize - ulIndex;
+    const ULONG ulPadding =
+        ulIndex < kLengthOffset ? kLengthOffset - ulIndex : kLengthOffset + kBlockSize - ulIndex;
     if (!UpdateMD5(pContextMD5, g_uchPadding, ulPadding))
         return 0;
 

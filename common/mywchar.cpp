@@ -106,7 +106,7 @@ TDest* AppendConverted(TDest* dest, const TSrc* src, TDest (*pfnConvert)(TSrc))
 {
     if (dest == nullptr || src == nullptr)
         return nullptr;
-    (void)CopyConverted(dest + Length(dest), src, pfnConvert);  // non-null by now
+    (void)CopyConverted(dest + Length(dest), src, pfnConvert); // non-null by now
     return dest;
 }
 
@@ -155,12 +155,12 @@ T* FindSubstring(const T* str1, const T* str2)
     for (std::size_t nStart = 0; nSearched - nStart >= nSought; ++nStart)
     {
         if (MatchesFromBothEnds(str1 + nStart, str2, nSought))
-            return const_cast<T*>(str1 + nStart);  // the C library's contract: a pointer into str1
+            return const_cast<T*>(str1 + nStart); // the C library's contract: a pointer into str1
     }
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 // ------------------------------------------------------------ wide strings
 
@@ -214,7 +214,7 @@ my_wchar_t* my_wcschr(const my_wchar_t* src, my_wchar_t ch)
     for (const my_wchar_t* p = src; *p != 0; ++p)
     {
         if (*p == ch)
-            return const_cast<my_wchar_t*>(p);  // the C library's contract: a pointer into src
+            return const_cast<my_wchar_t*>(p); // the C library's contract: a pointer into src
     }
     return nullptr;
 }

@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-int RunChildAndWait(const char* pcszProgram, char* const argv[], const std::function<void()>& fnInChild)
+int RunChildAndWait(const char* pcszProgram, char* const argv[],
+                    const std::function<void()>& fnInChild)
 {
     const pid_t pid = fork();
     if (pid < 0)

@@ -47,10 +47,9 @@ void SetLastErrorFromErrno()
 
 struct SemaphoreCloser
 {
-    void operator()(sem_t* pSem) const { (void)sem_close(pSem); }  // nothing to do if it fails
+    void operator()(sem_t* pSem) const { (void)sem_close(pSem); } // nothing to do if it fails
 };
 typedef std::unique_ptr<sem_t, SemaphoreCloser> SemaphorePtr;
-
 
 // ---------------------------------------------------------------- events
 
@@ -76,7 +75,8 @@ HANDLE WrapEvent(SemaphorePtr& sem, BYTE bIsCreator, const char* pcszName)
         return nullptr;
     pEvent->bIsCreator = bIsCreator;
     if (bIsCreator)
-        (void)CopyBounded(pEvent->szEventName, sizeof(pEvent->szEventName), pcszName);  // cut names always fit
+        (void)CopyBounded(pEvent->szEventName, sizeof(pEvent->szEventName),
+                          pcszName); // cut names always fit
     pEvent->pEvent = sem.release();
     pObject->KernelObjectType = KO_TYPE_EVENT;
     pObject->pvKernelObject = pEvent.release();
@@ -136,11 +136,11 @@ void* UnixThreadProc(void* pvStart)
     std::unique_ptr<THREAD_PROC_DATA> pStart(static_cast<THREAD_PROC_DATA*>(pvStart));
     try
     {
-        (void)pStart->pfnWinThreadProc(pStart->pvThreadData);  // nobody can collect the result
+        (void)pStart->pfnWinThreadProc(pStart->pvThreadData); // nobody can collect the result
     }
     catch (abi::__forced_unwind&)
     {
-        throw;  // thread cancellation unwinds through here and must go on
+        throw; // thread cancellation unwinds through here and must go on
     }
     catch (...)
     {
@@ -327,9 +327,9 @@ int ConvertText(const TIn* pIn, int cchIn, TOut* pOut, int cchOut, bool bQueryWh
     const std::size_t nIn = TextLength(pIn, bWhole ? SIZE_MAX : static_cast<std::size_t>(cchIn));
     std::size_t nOut = 0;
     // One unit of the destination is kept for the terminator.
-    const bool bDone = Transcode(pIn, nIn, bQuery ? nullptr : pOut,
-                                 bQuery ? 0 : static_cast<std::size_t>(cchOut) - 1, pfnDecode,
-                                 pfnEncode, nOut);
+    const bool bDone =
+        Transcode(pIn, nIn, bQuery ? nullptr : pOut,
+                  bQuery ? 0 : static_cast<std::size_t>(cchOut) - 1, pfnDecode, pfnEncode, nOut);
     if (!bDone || nOut >= static_cast<std::size_t>(INT_MAX))
     {
         if (!bQuery)
@@ -394,7 +394,7 @@ UniqueDir OpenDirNoFollow(int fdParent, const char* pcszName)
         return nullptr;
     UniqueDir pDir(fdopendir(fd.Get()));
     if (pDir)
-        (void)fd.Release();  // the stream owns it now
+        (void)fd.Release(); // the stream owns it now
     return pDir;
 }
 
@@ -430,7 +430,7 @@ int RemoveTreeAt(int fdParent, const char* pcszName)
     return unlinkat(fdParent, pcszName, AT_REMOVEDIR);
 }
 
-}  // namespace
+} // namespace
 
 // ------------------------------------------------------------- events
 
@@ -462,14 +462,14 @@ HANDLE CreateEvent(void* /*lpEventAttrib*/, BOOL /*bManualReset*/, BOOL bInitial
     if (!bInitialState && sem_trywait(pSem) != 0)
     {
         const DWORD dwError = static_cast<DWORD>(errno);
-        (void)sem_unlink(szName);  // best effort: the creation failed either way
+        (void)sem_unlink(szName); // best effort: the creation failed either way
         SetLastError(dwError);
         return nullptr;
     }
     HANDLE hEvent = WrapEvent(sem, 1, szName);
     if (hEvent == nullptr)
     {
-        (void)sem_unlink(szName);  // best effort: the creation failed either way
+        (void)sem_unlink(szName); // best effort: the creation failed either way
         SetLastError(ERROR_GEN_FAILURE);
         return nullptr;
     }
@@ -530,7 +530,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     }
     const enumKO_TYPE type = ObjectOf(hHandle)->KernelObjectType;
     if (type == KO_TYPE_THREAD)
-        return WAIT_OBJECT_0;  // threads are never joined
+        return WAIT_OBJECT_0; // threads are never joined
     if (type != KO_TYPE_EVENT)
     {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -569,8 +569,8 @@ BOOL CloseHandle(HANDLE hObject)
     {
         std::unique_ptr<EVENT_DATA> pEvent(static_cast<EVENT_DATA*>(pObject->pvKernelObject));
         if (pEvent->bIsCreator)
-            (void)sem_unlink(pEvent->szEventName);  // someone may have removed the name already
-        (void)sem_close(pEvent->pEvent);  // the handle goes away whatever it says
+            (void)sem_unlink(pEvent->szEventName); // someone may have removed the name already
+        (void)sem_close(pEvent->pEvent);           // the handle goes away whatever it says
     }
     else if (pObject->KernelObjectType == KO_TYPE_THREAD)
         delete static_cast<pthread_t*>(pObject->pvKernelObject);
@@ -580,19 +580,21 @@ BOOL CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
-HANDLE _beginthreadex(void* /*vpSecurity*/, DWORD /*dwStackSize*/, PFN_WIN_THREAD_PROC start_address,
-                      void* pvArgList, DWORD /*dwinitFlag*/, DWORD* /*pdwThrdAddr*/)
+HANDLE _beginthreadex(void* /*vpSecurity*/, DWORD /*dwStackSize*/,
+                      PFN_WIN_THREAD_PROC start_address, void* pvArgList, DWORD /*dwinitFlag*/,
+                      DWORD* /*pdwThrdAddr*/)
 {
     std::unique_ptr<pthread_t> pThread(new (std::nothrow) pthread_t());
     std::unique_ptr<KERNEL_OBJECT_DATA> pObject(new (std::nothrow) KERNEL_OBJECT_DATA());
-    std::unique_ptr<THREAD_PROC_DATA> pStart(new (std::nothrow) THREAD_PROC_DATA{start_address, pvArgList});
+    std::unique_ptr<THREAD_PROC_DATA> pStart(new (std::nothrow)
+                                                 THREAD_PROC_DATA{start_address, pvArgList});
     if (start_address == nullptr || !pThread || !pObject || !pStart ||
         pthread_create(pThread.get(), nullptr, UnixThreadProc, pStart.get()) != 0)
     {
         SetLastError(ERROR_GEN_FAILURE);
         return nullptr;
     }
-    (void)pStart.release();  // the new thread frees it
+    (void)pStart.release(); // the new thread frees it
     pObject->KernelObjectType = KO_TYPE_THREAD;
     pObject->pvKernelObject = pThread.release();
     SetLastError(ERROR_SUCCESS);
@@ -640,16 +642,16 @@ my_wchar_t* _itow(int iVal, my_wchar_t* pwszData, int iRadix)
     return pwszData;
 }
 
-int WideCharToMultiByte(UINT /*CodePage*/, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR /*lpDefaultChar*/,
-                        BOOL* /*lpUsedDefaultChar*/)
+int WideCharToMultiByte(UINT /*CodePage*/, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
+                        int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                        LPCSTR /*lpDefaultChar*/, BOOL* /*lpUsedDefaultChar*/)
 {
     return ConvertText(lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte, true, DecodeUtf16,
                        EncodeUtf8);
 }
 
-int MultiByteToWideChar(UINT /*CodePage*/, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr, int cbMultiByte,
-                        LPWSTR lpWideCharStr, int cchWideChar)
+int MultiByteToWideChar(UINT /*CodePage*/, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
+                        int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar)
 {
     return ConvertText(lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar, false, DecodeUtf8,
                        EncodeUtf16);
@@ -659,7 +661,8 @@ BYTE ConvertWideCharToUTF8(LPCWSTR pwcszSrc, std::string& strDest)
 {
     if (pwcszSrc == nullptr)
         return 0;
-    const int cbNeeded = WideCharToMultiByte(CP_UTF8, 0, pwcszSrc, -1, nullptr, 0, nullptr, nullptr);
+    const int cbNeeded =
+        WideCharToMultiByte(CP_UTF8, 0, pwcszSrc, -1, nullptr, 0, nullptr, nullptr);
     if (cbNeeded == 0)
         return 0;
     try
@@ -751,7 +754,8 @@ BOOL GetTempFileName(const char* szDirPath, const char* szPrefixString, UINT /*u
     if (szDirPath == nullptr || szPrefixString == nullptr || pcszTempFileName == nullptr)
         return FALSE;
     char szName[MAX_PATH];
-    const int iLength = std::snprintf(szName, sizeof(szName), "%s/%sXXXXXX", szDirPath, szPrefixString);
+    const int iLength =
+        std::snprintf(szName, sizeof(szName), "%s/%sXXXXXX", szDirPath, szPrefixString);
     if (iLength < 0 || static_cast<std::size_t>(iLength) >= sizeof(szName))
         return FALSE;
     if (!FillUniqueSuffix(szName, static_cast<std::size_t>(iLength) - 6))
@@ -794,15 +798,16 @@ BOOL CreateNewGUID(char* pszGuid, DWORD dwcchGuid)
     unsigned int auDraws[8];
     for (unsigned int& uDraw : auDraws)
         uDraw = static_cast<unsigned int>(std::rand());
-    auDraws[3] = auDraws[3] % 16383 + 32768;     // fourth group 0x8000 to 0xBFFE
-    auDraws[4] = (auDraws[4] & 0xFFF) | 0x4000;  // third group starts with 4
+    auDraws[3] = auDraws[3] % 16383 + 32768;    // fourth group 0x8000 to 0xBFFE
+    auDraws[4] = (auDraws[4] & 0xFFF) | 0x4000; // third group starts with 4
     char szGuid[100];
-    const int iLength = std::snprintf(szGuid, sizeof(szGuid), "%x%x-%x-%x-%x-%x%x%x", auDraws[7],
-                                      auDraws[6], auDraws[5], auDraws[4], auDraws[3], auDraws[2],
-                                      auDraws[1], auDraws[0]);
+    const int iLength =
+        std::snprintf(szGuid, sizeof(szGuid), "%x%x-%x-%x-%x-%x%x%x", auDraws[7], auDraws[6],
+                      auDraws[5], auDraws[4], auDraws[3], auDraws[2], auDraws[1], auDraws[0]);
     if (iLength < 0)
         return FALSE;
-    std::memcpy(pszGuid, szGuid, std::min<std::size_t>(static_cast<std::size_t>(iLength) + 1, dwcchGuid));
+    std::memcpy(pszGuid, szGuid,
+                std::min<std::size_t>(static_cast<std::size_t>(iLength) + 1, dwcchGuid));
     return TRUE;
 }
 

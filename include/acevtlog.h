@@ -4,7 +4,8 @@
 
 #include "typedef.h"
 
-extern "C" {
+extern "C"
+{
 // Name of the running program, as the event log prints it.
 extern char g_szAppName__[];
 

@@ -64,12 +64,30 @@ using UniqueMalloc = std::unique_ptr<T, MallocFree>;
 // The three kinds of lock, taken the same way. A default POSIX mutex and the
 // INI guard fail only on misuse, so their results are not examined; KVMutex
 // throws, and its exception must reach the lock's holder.
-inline void Lock(pthread_mutex_t& mutex) { (void)pthread_mutex_lock(&mutex); }
-inline void Unlock(pthread_mutex_t& mutex) { (void)pthread_mutex_unlock(&mutex); }
-inline void Lock(CCriticalSectionGuard& guard) { (void)guard.Lock(); }
-inline void Unlock(CCriticalSectionGuard& guard) { (void)guard.Unlock(); }
-inline void Lock(KVMutex& mutex) { (void)mutex.Lock(); }
-inline void Unlock(KVMutex& mutex) { (void)mutex.Unlock(); }
+inline void Lock(pthread_mutex_t& mutex)
+{
+    (void)pthread_mutex_lock(&mutex);
+}
+inline void Unlock(pthread_mutex_t& mutex)
+{
+    (void)pthread_mutex_unlock(&mutex);
+}
+inline void Lock(CCriticalSectionGuard& guard)
+{
+    (void)guard.Lock();
+}
+inline void Unlock(CCriticalSectionGuard& guard)
+{
+    (void)guard.Unlock();
+}
+inline void Lock(KVMutex& mutex)
+{
+    (void)mutex.Lock();
+}
+inline void Unlock(KVMutex& mutex)
+{
+    (void)mutex.Unlock();
+}
 
 // Holds a lock for one scope.
 template <typename Mutex>

@@ -27,8 +27,8 @@ BYTE WriteToRpLogEx(const char* pcszLogFilename, DWORD dwTraceLevel, const char*
                     unsigned int uiLineNo, const char* pcszLogFormat, ...)
     __attribute__((format(printf, 7, 8)));
 
-#define RP_TRACE(level, label, ...)                                                     \
-    WriteToRpLogEx(g_szRPLogFileName__, (level), g_szRPAppName__, (label), __FILE__,   \
-                   __LINE__, __VA_ARGS__)
+#define RP_TRACE(level, label, ...)                                                                \
+    WriteToRpLogEx(g_szRPLogFileName__, (level), g_szRPAppName__, (label), __FILE__, __LINE__,     \
+                   __VA_ARGS__)
 #define RP_TRACE_INFO(label, ...) RP_TRACE(RP_TRACE_LEVEL_INFO, label, __VA_ARGS__)
 #define RP_TRACE_ERROR(label, ...) RP_TRACE(RP_TRACE_LEVEL_ERROR, label, __VA_ARGS__)

@@ -8,7 +8,8 @@
 // it. fnInChild, when given, runs in the child first (the caller's trace of
 // the child, say). Returns the wait status, or -1 when the child could not be
 // created or waited for; a child that cannot start the program exits with 127.
-int RunChildAndWait(const char* pcszProgram, char* const argv[], const std::function<void()>& fnInChild = {});
+int RunChildAndWait(const char* pcszProgram, char* const argv[],
+                    const std::function<void()>& fnInChild = {});
 
 // Runs the command through /bin/sh and waits for it; the status as system()
 // gives it.

@@ -35,8 +35,8 @@ constexpr std::size_t EVENT_NAME_MAX_USED = 14;
 typedef struct tagSYSTEMTIME
 {
     WORD wYear;
-    WORD wMonth;      // 1 to 12
-    WORD wDayOfWeek;  // 0 is Sunday
+    WORD wMonth;     // 1 to 12
+    WORD wDayOfWeek; // 0 is Sunday
     WORD wDay;
     WORD wHour;
     WORD wMinute;
@@ -55,14 +55,14 @@ enum enumKO_TYPE : std::int32_t
 typedef struct tagKERNEL_OBJECT_DATA
 {
     enumKO_TYPE KernelObjectType;
-    void* pvKernelObject;  // EVENT_DATA* for events, a heap-held pthread_t for threads
+    void* pvKernelObject; // EVENT_DATA* for events, a heap-held pthread_t for threads
 } KERNEL_OBJECT_DATA;
 
 typedef struct tagEVENT_DATA
 {
-    BYTE bIsCreator;        // 1: this handle created the semaphore and removes its name on close
-    char szEventName[260];  // the name as used; filled only for the creator
-    sem_t* pEvent;          // the open named semaphore
+    BYTE bIsCreator;       // 1: this handle created the semaphore and removes its name on close
+    char szEventName[260]; // the name as used; filled only for the creator
+    sem_t* pEvent;         // the open named semaphore
 } EVENT_DATA;
 #pragma pack(pop)
 

@@ -4,7 +4,8 @@
 
 #include "typedef.h"
 
-extern "C" {
+extern "C"
+{
 // Stores the agent's configuration directory, terminated and ending in '/',
 // in pszBuffer (uiSize bytes) and returns TRUE; returns FALSE and leaves the
 // buffer unused when the directory is not available or does not fit.

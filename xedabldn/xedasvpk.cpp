@@ -51,6 +51,8 @@ struct READER_DESC
     const char* pcszHashLabel;     // the hash stored
 };
 
+// One field a line, in the order of READER_DESC.
+// clang-format off
 const READER_DESC g_ServicePackReader = {
     "service_pack_linux",
     "GetServicePackName",
@@ -78,6 +80,7 @@ const READER_DESC g_ClientAgentReader = {
     "GetMinorUpgradeCAPackName",
     "GetMinorUpgradeCAPackName szMD5:",
 };
+// clang-format on
 
 // One key of the section and where its value goes: a text cut to
 // nTextChars characters, or an unsigned decimal number.
@@ -171,8 +174,8 @@ BOOLEAN ReadManifestRecord(const READER_DESC& desc, const char* pcszIniFile,
     return ReadManifestFields(desc, pcszIniFile, fields, pdwErrorCode);
 }
 
-BOOLEAN ReadUpgradeRecord(const READER_DESC& desc, const char* pcszIniFile,
-                          const char* pcszKeyName, XEDA_UPGRADE_INFO* pInfo, DWORD* pdwErrorCode)
+BOOLEAN ReadUpgradeRecord(const READER_DESC& desc, const char* pcszIniFile, const char* pcszKeyName,
+                          XEDA_UPGRADE_INFO* pInfo, DWORD* pdwErrorCode)
 {
     return ReadManifestRecord(desc, pcszIniFile, pcszKeyName,
                               pInfo != nullptr ? pInfo->szAppName : nullptr,
@@ -258,7 +261,8 @@ BOOLEAN CheckLength(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdw
 {
     // A missing file reads as -1, traced as 4294967295: only the low 32 bits count.
     const DWORD dwFileLength = static_cast<DWORD>(GetFileLength(pcszFile));
-    return CompareWithManifest("File length", info.dwFileLength, dwFileLength, XEDA_ERR_LENGTH_MISMATCH, pdwErrorCode);
+    return CompareWithManifest("File length", info.dwFileLength, dwFileLength,
+                               XEDA_ERR_LENGTH_MISMATCH, pdwErrorCode);
 }
 
 BOOLEAN CheckCrc(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErrorCode)
@@ -270,7 +274,8 @@ BOOLEAN CheckCrc(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErr
         *pdwErrorCode = XEDA_ERR_CRC_FAILED;
         return FALSE;
     }
-    return CompareWithManifest("Checksum", info.dwCRC32, dwCrc, XEDA_ERR_CRC_MISMATCH, pdwErrorCode);
+    return CompareWithManifest("Checksum", info.dwCRC32, dwCrc, XEDA_ERR_CRC_MISMATCH,
+                               pdwErrorCode);
 }
 
 BOOLEAN CheckMd5(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErrorCode)
@@ -422,7 +427,8 @@ const CRON_PROBE g_CronProbes[] = {
     {"pidof -x cron > /dev/null", "cron already running", nullptr},
     {"service cron start > /dev/null 2>&1", "cron started successfully", "failed to start cron"},
     {"pidof -x crond > /dev/null", "crond already running", nullptr},
-    {"service crond start > /dev/null 2>&1", "crond started successfully", "failed to start crond "},
+    {"service crond start > /dev/null 2>&1", "crond started successfully",
+     "failed to start crond "},
 };
 
 // Every crontab command is "echo " + schedule + " root " + script + kTail.
@@ -441,7 +447,8 @@ const CRON_LINE_DESC g_CronLines[] = {
     /* CRON_LINE_ROLLBACK */ {" */1\\ * \\* \\* \\*", "/var/tmp/installation/rollbackCA.sh"},
     /* CRON_LINE_BUILD_INSTALLER */
     {" */3\\ * \\* \\* \\*", "/var/tmp/ClientBuild/x86_64/aclinux/kvinstall"},
-    /* CRON_LINE_UNINSTALLER */ {" */3\\ * \\* \\* \\*", "/var/tmp/installation/kvuninstall_clagnt"},
+    /* CRON_LINE_UNINSTALLER */
+    {" */3\\ * \\* \\* \\*", "/var/tmp/installation/kvuninstall_clagnt"},
 };
 static_assert(sizeof(g_CronLines) / sizeof(g_CronLines[0]) == CRON_LINE_NONE,
               "one crontab line per enumCRON_LINE value");
@@ -478,8 +485,8 @@ BOOL FormatCronCommand(enumCRON_LINE eLine, int iMinute, int iHour, char* pszCmd
     else if (!CopyBounded(szSchedule, line.pcszSchedule))
         return FALSE;
     return CopyBounded(pszCmd, nSize, "echo ") && AppendBounded(pszCmd, nSize, szSchedule) &&
-           AppendBounded(pszCmd, nSize, " root ") && AppendBounded(pszCmd, nSize, line.pcszScript) &&
-           AppendBounded(pszCmd, nSize, kCronTail);
+           AppendBounded(pszCmd, nSize, " root ") &&
+           AppendBounded(pszCmd, nSize, line.pcszScript) && AppendBounded(pszCmd, nSize, kCronTail);
 }
 
 void ComputeServicePackRunTime(int iHour, int iMinute, int* piRunMinute, int* piRunHour)
@@ -668,7 +675,8 @@ const FLOW_DESC g_ClientAgentFlow = {
     NO_FIRST_STAGE,
     NO_CRON_CHECK,
     GetMinorUpgradeCAPackInfo,
-    {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed", "CA package download failed"},
+    {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed",
+     "CA package download failed"},
     {DELETE_MANIFEST, DELETE_NOTHING, DELETE_NOTHING, DELETE_MANIFEST, DELETE_PACKAGE_AND_MANIFEST},
     &g_OldAgentBackup,
     {TRACED_EXTRACTION, nullptr, "!!!!!UnInstall in progress"},
@@ -685,8 +693,10 @@ const FLOW_DESC g_MinorUpgradeFlow = {
     CLIENT_AGENT_STAGE_FIRST,
     NO_CRON_CHECK,
     GetMinorUpgradePackInfo,
-    {"minupg.ini download failed", "GetMinorUpgradePackInfo failed.", "MinorUpgrade  download failed"},
-    {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_NOTHING, DELETE_MANIFEST, DELETE_PACKAGE_AND_MANIFEST},
+    {"minupg.ini download failed", "GetMinorUpgradePackInfo failed.",
+     "MinorUpgrade  download failed"},
+    {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_NOTHING, DELETE_MANIFEST,
+     DELETE_PACKAGE_AND_MANIFEST},
     nullptr,
     {TRACED_EXTRACTION, nullptr, nullptr},
     {"/var/tmp/kvlinxsp/kvacascr", "Delta Changes not download",
@@ -702,7 +712,8 @@ const FLOW_DESC g_MajorUpgradeFlow = {
     NO_FIRST_STAGE,
     CRON_MUST_RUN,
     GetMinorUpgradeCAPackInfo,
-    {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed", "CA package download failed"},
+    {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed",
+     "CA package download failed"},
     {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_MANIFEST, DELETE_PACKAGE_AND_MANIFEST,
      DELETE_PACKAGE_AND_MANIFEST},
     nullptr,
@@ -1069,8 +1080,8 @@ const FLOW_STEP g_FlowSequence[] = {
     ExtractPackage,   ScheduleScript,
 };
 
-BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath,
-                int iKind, DWORD* pdwError)
+BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath, int iKind,
+                DWORD* pdwError)
 {
     FLOW_RUN run{desc, pszURL1, pszURL2, pszModulePath, iKind, pdwError};
     for (FLOW_STEP step : g_FlowSequence)

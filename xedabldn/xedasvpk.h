@@ -97,7 +97,8 @@ enum enumCRON_LINE
 // Writes the shell command that appends the line to /etc/crontab into
 // pszCmd (nSize bytes). iMinute and iHour are used by the service-pack line
 // only. Returns FALSE for CRON_LINE_NONE or when the command does not fit.
-BOOL FormatCronCommand(enumCRON_LINE eLine, int iMinute, int iHour, char* pszCmd, std::size_t nSize);
+BOOL FormatCronCommand(enumCRON_LINE eLine, int iMinute, int iHour, char* pszCmd,
+                       std::size_t nSize);
 
 // Run time of the service-pack line for a local time of iHour:iMinute: two
 // minutes later, or minute 2 of the next hour from minute 58 on.

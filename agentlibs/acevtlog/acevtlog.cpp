@@ -10,7 +10,8 @@
 
 #include "handles.h"
 
-extern "C" {
+extern "C"
+{
 char g_szAppName__[260] = "";
 }
 
@@ -42,7 +43,10 @@ const char* ShortName(const char* pcszPath)
     return pcszSlash != nullptr ? pcszSlash + 1 : pcszPath;
 }
 
-const char* OrEmpty(const char* pcszText) { return pcszText != nullptr ? pcszText : ""; }
+const char* OrEmpty(const char* pcszText)
+{
+    return pcszText != nullptr ? pcszText : "";
+}
 
 } // namespace
 
@@ -67,6 +71,6 @@ extern "C" void WriteToLogExA(DWORD dwLevel, const char* pcszAppName, const char
     std::fprintf(fp.get(), "%02d-%02d %02d:%02d:%02d:%08X %12s %7s %s [%s %s:%u]\r\n",
                  tmLocal.tm_mday, tmLocal.tm_mon + 1, tmLocal.tm_hour, tmLocal.tm_min,
                  tmLocal.tm_sec, static_cast<unsigned int>(pthread_self()), OrEmpty(pcszAppName),
-                 LevelTag(dwLevel), OrEmpty(pcszMessage),
-                 ShortName(OrEmpty(pcszSourceFile)), OrEmpty(pcszFunctionName), uiLine);
+                 LevelTag(dwLevel), OrEmpty(pcszMessage), ShortName(OrEmpty(pcszSourceFile)),
+                 OrEmpty(pcszFunctionName), uiLine);
 }

@@ -189,9 +189,11 @@ std::string OurMd5(const std::string& strPath)
     CONTEXT_MD5 context;
     std::memset(&context, 0, sizeof(context));
     bool bOk = md5.InitMD5(&context) == 1;
-    bOk = StreamFile(strPath, 0, [&](const unsigned char* pcby, std::size_t n) {
-              bOk = bOk && md5.UpdateMD5(&context, pcby, static_cast<ULONG>(n)) == 1;
-          }) && bOk;
+    bOk = StreamFile(strPath, 0,
+                     [&](const unsigned char* pcby, std::size_t n) {
+                         bOk = bOk && md5.UpdateMD5(&context, pcby, static_cast<ULONG>(n)) == 1;
+                     }) &&
+          bOk;
     if (!bOk || md5.FinalMD5(&context) != 1)
         return "failed";
     return Hex(context.uchMessageDigest, 16);
@@ -203,9 +205,11 @@ std::string OpenSslMd5(const std::string& strPath)
     if (!pCtx || EVP_DigestInit_ex(pCtx.get(), EVP_md5(), nullptr) != 1)
         return "failed";
     bool bOk = true;
-    bOk = StreamFile(strPath, 0, [&](const unsigned char* pcby, std::size_t n) {
-              bOk = bOk && EVP_DigestUpdate(pCtx.get(), pcby, n) == 1;
-          }) && bOk;
+    bOk = StreamFile(strPath, 0,
+                     [&](const unsigned char* pcby, std::size_t n) {
+                         bOk = bOk && EVP_DigestUpdate(pCtx.get(), pcby, n) == 1;
+                     }) &&
+          bOk;
     unsigned char byDigest[EVP_MAX_MD_SIZE];
     unsigned int uiSize = 0;
     if (!bOk || EVP_DigestFinal_ex(pCtx.get(), byDigest, &uiSize) != 1)
@@ -257,14 +261,17 @@ int RunOneSize(const Options& options, unsigned long ulMiB)
     }
 
     Outcome crcOurs, crcZlib, md5Ours, md5Ssl, memOurs, memZlib;
-    Measure(options.iRepeat, [&] { return OurCrc(strPath); }, [&] { return ZlibCrc(strPath); },
-            crcOurs, crcZlib);
-    Measure(options.iRepeat, [&] { return OurMd5(strPath); }, [&] { return OpenSslMd5(strPath); },
-            md5Ours, md5Ssl);
+    Measure(
+        options.iRepeat, [&] { return OurCrc(strPath); }, [&] { return ZlibCrc(strPath); }, crcOurs,
+        crcZlib);
+    Measure(
+        options.iRepeat, [&] { return OurMd5(strPath); }, [&] { return OpenSslMd5(strPath); },
+        md5Ours, md5Ssl);
     const std::vector<unsigned char> chunk(kStreamChunk, 0xA5);
     const std::size_t nRounds = nBytes / kStreamChunk;
-    Measure(options.iRepeat, [&] { return CrcInMemory(true, chunk, nRounds); },
-            [&] { return CrcInMemory(false, chunk, nRounds); }, memOurs, memZlib);
+    Measure(
+        options.iRepeat, [&] { return CrcInMemory(true, chunk, nRounds); },
+        [&] { return CrcInMemory(false, chunk, nRounds); }, memOurs, memZlib);
     if (!options.bKeep && unlink(strPath.c_str()) != 0)
         std::fprintf(stderr, "warning: cannot remove %s\n", strPath.c_str());
 
@@ -332,8 +339,8 @@ int main(int argc, char** argv)
     Options options;
     if (!ParseOptions(argc, argv, options))
     {
-        std::fprintf(stderr,
-                     "usage: %s [--dir D] [--sizes MiB,MiB,...] [--repeat N] [--keep]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--dir D] [--sizes MiB,MiB,...] [--repeat N] [--keep]\n",
+                     argv[0]);
         return 2;
     }
     int iStatus = 0;

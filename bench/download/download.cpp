@@ -125,7 +125,8 @@ RunResult Run(const std::vector<std::string>& vArgs)
     while (wait4(pid, &iStatus, 0, &usage) < 0)
         if (errno != EINTR)
             return result;
-    result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    result.dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     result.lPeakKiB = usage.ru_maxrss;
     result.bOk = WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0;
     return result;
@@ -158,7 +159,8 @@ Options ParseOptions(int argc, char* argv[])
         if (strName == "--sizes")
         {
             options.vSizesMiB.clear();
-            for (char* pc = std::strtok(argv[i + 1], ","); pc != nullptr; pc = std::strtok(nullptr, ","))
+            for (char* pc = std::strtok(argv[i + 1], ","); pc != nullptr;
+                 pc = std::strtok(nullptr, ","))
                 options.vSizesMiB.push_back(std::atol(pc));
         }
         else if (strName == "--repeat")
@@ -209,9 +211,10 @@ bool BenchOneSize(const Options& options, long lMiB)
     (void)unlink(strDest.c_str());
     (void)unlink(strSource.c_str());
     const auto best = [](const std::vector<RunResult>& v) {
-        return std::min_element(v.begin(), v.end(), [](const RunResult& a, const RunResult& b) {
-                   return a.dSeconds < b.dSeconds;
-               })->dSeconds;
+        return std::min_element(
+                   v.begin(), v.end(),
+                   [](const RunResult& a, const RunResult& b) { return a.dSeconds < b.dSeconds; })
+            ->dSeconds;
     };
     const auto peak = [](const std::vector<RunResult>& v) {
         long lPeak = 0;
@@ -220,10 +223,11 @@ bool BenchOneSize(const Options& options, long lMiB)
         return lPeak;
     };
     const double dOurs = best(vOurRuns), dCurl = best(vCurlRuns);
-    std::printf("%6ld MiB  DownloadFile %7.3f s (%7.0f MiB/s)  curl %7.3f s (%7.0f MiB/s)  "
-                "ratio %.3fx (goal <= 1.05x)  peak RSS DownloadFile %ld KiB, curl %ld KiB  content %s\n",
-                lMiB, dOurs, lMiB / dOurs, dCurl, lMiB / dCurl, dOurs / dCurl, peak(vOurRuns),
-                peak(vCurlRuns), bSame ? "identical" : "DIFFERS");
+    std::printf(
+        "%6ld MiB  DownloadFile %7.3f s (%7.0f MiB/s)  curl %7.3f s (%7.0f MiB/s)  "
+        "ratio %.3fx (goal <= 1.05x)  peak RSS DownloadFile %ld KiB, curl %ld KiB  content %s\n",
+        lMiB, dOurs, lMiB / dOurs, dCurl, lMiB / dCurl, dOurs / dCurl, peak(vOurRuns),
+        peak(vCurlRuns), bSame ? "identical" : "DIFFERS");
     std::fflush(stdout);
     return bSame;
 }
@@ -239,7 +243,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     const Options options = ParseOptions(argc, argv);
-    std::printf("best of %d interleaved runs, destination in %s\n", options.iRepeat, options.strDir.c_str());
+    std::printf("best of %d interleaved runs, destination in %s\n", options.iRepeat,
+                options.strDir.c_str());
     bool bAllOk = true;
     for (long lMiB : options.vSizesMiB)
         bAllOk = BenchOneSize(options, lMiB) && bAllOk;

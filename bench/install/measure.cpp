@@ -34,7 +34,7 @@ double Now()
     _exit(127);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

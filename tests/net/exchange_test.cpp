@@ -94,19 +94,20 @@ TEST(Exchange, PutBodyFileIsNeverSomeoneElses)
         const char* what;
         std::function<bool()> plant;
         std::string outcome;
-    } cases[] = {
-        {"symlink", [&] { return symlink("/tmp/target", kPut.c_str()) == 0; }, "0 -  7"},
-        {"other owner", [&] { return tk::Write(kPut, "x") && chown(kPut.c_str(), 65534, 0) == 0; },
-         "0 -  7"},
-        {"own leftover", [&] { return tk::Write(kPut, "x"); }, "1 ok  2"}};
+    } cases[] = {{"symlink", [&] { return symlink("/tmp/target", kPut.c_str()) == 0; }, "0 -  7"},
+                 {"other owner",
+                  [&] { return tk::Write(kPut, "x") && chown(kPut.c_str(), 65534, 0) == 0; },
+                  "0 -  7"},
+                 {"own leftover", [&] { return tk::Write(kPut, "x"); }, "1 ok  2"}};
     for (const auto& c : cases)
     {
         ASSERT_TRUE(tk::Write("/tmp/target", "theirs"));
         tk::Remove(kPut);
         ASSERT_TRUE(c.plant()) << c.what;
         EXPECT_EQ(c.outcome, Exchange(kOk, HTTP_REQ_VERB_PUT)) << c.what;
-        EXPECT_EQ(c.outcome[0] == '0', tk::Count(tk::Trace(), "E SendRequestAndGetResponse|Curl "
-                                                               "PUT fopen write request failed.") == 1);
+        EXPECT_EQ(c.outcome[0] == '0',
+                  tk::Count(tk::Trace(), "E SendRequestAndGetResponse|Curl "
+                                         "PUT fopen write request failed.") == 1);
         EXPECT_EQ("theirs", tk::Read("/tmp/target"));
         EXPECT_EQ(c.outcome[0] == '0', std::filesystem::symlink_status(kPut).type() !=
                                            std::filesystem::file_type::not_found)

@@ -22,7 +22,9 @@ TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
     const std::tuple<Strings, Strings, std::string> cases[] = {
         // the two base URLs, manifest options, the machine
         {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}, ""},
-        {{tk::Url(1, "upd", true), tk::Url(2, "upd", true)}, {"--before", std::string(10000, 'x')}, ""},
+        {{tk::Url(1, "upd", true), tk::Url(2, "upd", true)},
+         {"--before", std::string(10000, 'x')},
+         ""},
         {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}, kIgnoreSigchld},
         {{kRefused, tk::Url(2, "upd")}, {}, ""}}; // its trace is checked below
     for (const auto& [urls, extra, wrap] : cases)

@@ -185,20 +185,22 @@ I main|Exit)")));
         const size_t at = line.find(' ', 2);
         labels[line.substr(2, at - 2)].insert(line.substr(at + 1, line.find('|') - at - 1));
     }
-    EXPECT_EQ(labels, (std::map<std::string, std::set<std::string>>{
-                          {"kvinet.cpp", {"CloseAll", "DeInitKVInet", "SPInitKVInet", "SetOptions",
-                                          "SpSendRequestAndGetResponse"}},
-                          {"kvinstaller.cpp", {"DownloadFile"}},
-                          {"xedabldn.cpp", {"main"}},
-                          {"xedasvpk.cpp",
-                           {"!!!!!UnInstall in progress", "CheckCronStatus", "CheckFileConsistency",
-                            "DownloadXEDASPServicePack", "Extract status:", "GetDiskFreeSpace",
-                            "GetMinorUpgradeCAPackName", "GetMinorUpgradeCAPackName szMD5:",
-                            "GetMinorUpgradeCAPackName:", "GetMinorUpgradeCaPackName",
-                            "GetServicePackName dwCRC32:", "GetServicePackName dwlength:",
-                            "InstallMajorUPG", "InstallMajorUPG URL1=", "InstallMajorUPG URL2=",
-                            "InstallMajorUPG path=",
-                            "scheduling cron job for installing major upgrade build"}}}));
+    EXPECT_EQ(
+        labels,
+        (std::map<std::string, std::set<std::string>>{
+            {"kvinet.cpp",
+             {"CloseAll", "DeInitKVInet", "SPInitKVInet", "SetOptions",
+              "SpSendRequestAndGetResponse"}},
+            {"kvinstaller.cpp", {"DownloadFile"}},
+            {"xedabldn.cpp", {"main"}},
+            {"xedasvpk.cpp",
+             {"!!!!!UnInstall in progress", "CheckCronStatus", "CheckFileConsistency",
+              "DownloadXEDASPServicePack", "Extract status:", "GetDiskFreeSpace",
+              "GetMinorUpgradeCAPackName", "GetMinorUpgradeCAPackName szMD5:",
+              "GetMinorUpgradeCAPackName:", "GetMinorUpgradeCaPackName",
+              "GetServicePackName dwCRC32:", "GetServicePackName dwlength:", "InstallMajorUPG",
+              "InstallMajorUPG URL1=", "InstallMajorUPG URL2=", "InstallMajorUPG path=",
+              "scheduling cron job for installing major upgrade build"}}}));
 
     // A build left under the fixed name by an earlier run rescues a package
     // of another name that tar cannot unpack.

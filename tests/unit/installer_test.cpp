@@ -185,8 +185,10 @@ TEST(Flow, CodesAndBuffersReachTheCaller)
         char szURL1[260] = "http://127.0.0.1:8080", szURL2[260] = "http://127.0.0.3:8080",
              szModule[260] = "/tmp/";
         DWORD dwCode = kNone;
-        EXPECT_EQ(FALSE,
-                  c.flow(szURL1, szURL2, szModule, c.flow == InstallXEDASP ? INSTALL_REQUEST_SERVICE_PACK : INSTALL_REQUEST_UPGRADE, &dwCode));
+        EXPECT_EQ(FALSE, c.flow(szURL1, szURL2, szModule,
+                                c.flow == InstallXEDASP ? INSTALL_REQUEST_SERVICE_PACK
+                                                        : INSTALL_REQUEST_UPGRADE,
+                                &dwCode));
         EXPECT_EQ(std::string("/tmp/") + c.module, szModule);
         EXPECT_EQ(std::string("http://127.0.0.3:8080") + c.url, szURL2);
         EXPECT_EQ(c.dwCode == kErrno
