@@ -10,7 +10,7 @@ set -euo pipefail
 
 packages=(
     # build
-    g++ make cmake libgtest-dev libcurl4-openssl-dev
+    g++ make cmake libgtest-dev libcurl4-openssl-dev clang-format git
     # benchmark references
     zlib1g-dev libssl-dev
     # sandbox and the programs the installer runs

@@ -1,7 +1,7 @@
 #!/bin/bash
-# Runs every test twice: in the normal (Release) build and in the
-# AddressSanitizer + UndefinedBehaviorSanitizer build. Installs what is
-# missing first. Exits non-zero if anything failed in either build; the
+# Checks the formatting of the sources, then runs every test twice: in the
+# normal (Release) build and in the AddressSanitizer +
+# UndefinedBehaviorSanitizer build. Installs what is missing first. Exits non-zero if anything failed in either build; the
 # output ends with CTest's summary of the last run.
 set -uo pipefail
 
@@ -11,6 +11,8 @@ jobs=${XEDA_JOBS:-$(nproc)}
 bash "$root/scripts/install-deps.sh" || exit 1
 
 status=0
+bash "$root/scripts/check-format.sh" || status=1
+
 run_build() { # name, cmake options...
     local name=$1; shift
     local dir="$root/build/$name"
