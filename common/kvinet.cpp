@@ -497,13 +497,12 @@ void CKVInet::ApplyProxy(LPCSTR pcszProxyServerA, DWORD proxy_port, LPCSTR pcszU
                          LPCSTR pcszPasswordA, SHORT useproxy, SHORT connectionType,
                          SHORT useAuthentication)
 {
+    // Without a proxy of the options file no proxy option is set, so
+    // libcurl's defaults apply: http_proxy, https_proxy, all_proxy and
+    // no_proxy of the agent's environment, as curl and apt honour them. The
+    // options file's proxy is set explicitly and so takes precedence.
     if (useproxy != 1)
-    {
-        // "Directly" must mean directly: without this libcurl would take a
-        // proxy from http_proxy/all_proxy in the agent's environment.
-        SetOpt(curl, CURLOPT_PROXY, "");
         return;
-    }
     SetOpt(curl, CURLOPT_PROXY, OrEmpty(pcszProxyServerA));
     SetOpt(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy_port));
     SetOpt(curl, CURLOPT_PROXYTYPE, ProxyTypeFor(connectionType));

@@ -9,12 +9,14 @@
 # Everything runs inside tests/sandbox.sh: /var/tmp, /var/log, /usr/lib/Zelvano
 # and /etc/crontab are private to the run, so the machine's own are untouched.
 #
-# usage: sudo bash scripts/demo.sh [--upgrade minor|major] [--cron]
+# usage: sudo bash scripts/demo.sh [--upgrade minor|major] [--cron] [--path-digest]
 #   (default)          a service pack, switch -CASP
 #   --upgrade minor    a minor upgrade, switch -CAUPG with type=1 in clntdata.ini
 #   --upgrade major    a major upgrade, switch -CAUPG with type=2 (starts cron)
 #   --cron             let the real cron daemon fire the scheduled script and
 #                      show its mark (waits up to about three minutes)
+#   --path-digest      publish manifests as the older update sources do, with
+#                      the MD5 of "/var/tmp" instead of the package's own
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,7 +32,7 @@ usage() {
 
 # ---- on the host: dependencies, build, then into the sandbox ------------------
 outer() {
-    local flow=servicepack cron=0
+    local flow=servicepack cron=0 digest=content
     while [[ $# -gt 0 ]]; do
         case "$1" in
             --upgrade)
@@ -39,6 +41,7 @@ outer() {
                 shift 2
                 ;;
             --cron) cron=1; shift ;;
+            --path-digest) digest=path; shift ;;
             -h | --help) usage ;;
             *) usage ;;
         esac
@@ -58,7 +61,7 @@ outer() {
     heading "Sandbox"
     echo "private /var/tmp, /var/log, /run, /tmp, /usr/lib overlay, /etc/crontab copy, own loopback"
     export XEDA_SOURCE_DIR=$root XEDA_BINARY_DIR=$build
-    "$root/tests/sandbox.sh" -- bash "$root/scripts/demo.sh" --inner "$flow" "$cron" \
+    "$root/tests/sandbox.sh" -- bash "$root/scripts/demo.sh" --inner "$flow" "$cron" "$digest" \
         "$build/xedabldn/xedabldn"
 }
 
@@ -167,7 +170,7 @@ wait_for_cron() { # script name
 }
 
 inner() { # flow cron installer
-    local flow=$1 cron=$2 installer=$3 switch type scheduled updates=() u
+    local flow=$1 cron=$2 digest=$3 installer=$4 switch type scheduled updates=() u
     describe_flow "$flow"
     eval "$(servers env)"
     local www=$FX_WWW/updates
@@ -177,7 +180,7 @@ inner() { # flow cron installer
     mkdir -p "$www"
     for u in "${updates[@]}"; do
         # shellcheck disable=SC2086  # one update's arguments, split on purpose
-        publish "$www" $u
+        publish "$www" $u $([[ $digest == path ]] && echo --path-digest)
     done
     servers start-nginx
     show_update_source "$www"

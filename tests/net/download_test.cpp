@@ -120,8 +120,7 @@ TEST_F(DownloadFileTest, UseProxyZeroMakesASecondDirectAttempt)
 
 // An error status is a completed transfer whose body lands in the file; a
 // dropped connection or an unwritable destination is not; an empty body
-// leaves an older file untouched. A direct attempt ignores the proxy in
-// the environment.
+// leaves an older file untouched.
 TEST_F(DownloadFileTest, DirectOutcomes)
 {
     const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
@@ -140,16 +139,41 @@ TEST_F(DownloadFileTest, DirectOutcomes)
         EXPECT_EQ(1u, tk::Count(Download(url, trace[0] == 'I', dest), trace));
         EXPECT_NE(std::string::npos, tk::Read(kDest).find(content)) << url;
     }
-    for (const char* var : {"http_proxy", "https_proxy", "all_proxy"})
-        setenv(var, "http://127.0.0.1:65535", 1);
-    tk::ClearRequests();
-    Download(tk::Url(1, "p"), TRUE);
-    EXPECT_EQ("127.0.0.1", tk::Requests(1).at(0).client);
-    for (const char* var : {"http_proxy", "https_proxy", "all_proxy"})
-        unsetenv(var);
     ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "second-only"}));
     EXPECT_EQ(1u, tk::Count(Download(tk::Url(1, "p"), FALSE), "E SpSendRequestAndGetResponse|7"));
     Download(tk::Url(2, "p"), TRUE);
+}
+
+// nginx drops direct connections. The direct attempt takes the proxy of the
+// environment unless no_proxy covers the source; the options file's proxy
+// wins over the environment's.
+TEST_F(DownloadFileTest, ProxyEnvironmentAndItsPrecedence)
+{
+    const struct
+    {
+        const char *http_proxy, *no_proxy;
+        bool bOptionsFile;
+        std::string clients; // of nginx's requests, with their status
+    } cases[] = {{"http://127.0.0.1:65535", nullptr, false, "127.0.0.2 200;"},
+                 {"http://127.0.0.1:65535", "127.0.0.1", false, "127.0.0.1 444;"},
+                 {"http://127.0.0.1:9", nullptr, true, "127.0.0.2 200;"}};
+    for (const auto& c : cases)
+    {
+        ASSERT_TRUE(!c.bOptionsFile || tk::WriteProxyOptions({1, 0, 3128, "u", "p", 1}));
+        setenv("http_proxy", c.http_proxy, 1);
+        if (c.no_proxy != nullptr)
+            setenv("no_proxy", c.no_proxy, 1);
+        tk::ClearRequests();
+        const bool bServed = c.clients.find("200") != std::string::npos;
+        const tk::Strings trace = Download(tk::Url(1, "p"), bServed);
+        unsetenv("http_proxy");
+        unsetenv("no_proxy");
+        EXPECT_EQ(c.clients, tk::Requests(1).at(0).client + " " +
+                                 std::to_string(tk::Requests(1).at(0).status) + ";");
+        EXPECT_EQ(
+            c.no_proxy || c.bOptionsFile, // only the first row is served at once
+            tk::Count(trace, "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy"));
+    }
 }
 
 // The agent's certificate policy over HTTPS, without an options file.

@@ -26,6 +26,7 @@ TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
          {"--before", std::string(10000, 'x')},
          ""},
         {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}, kIgnoreSigchld},
+        {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {"--path-digest"}, ""},
         {{kRefused, tk::Url(2, "upd")}, {}, ""}}; // its trace is checked below
     for (const auto& [urls, extra, wrap] : cases)
     {

@@ -153,7 +153,9 @@ TEST_F(UpgradeTest, MajorUnpacksTheBuildAndSchedulesItsInstaller)
 {
     Reset("2");
     StartCron(); // the real pidof finds it
-    Publish(kBuild);
+    Strings build = kBuild;
+    build.push_back("--path-digest"); // as the older sources publish it
+    Publish(build);
     ExpectClean(RunSwitch("-CAUPG"));
     EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
     EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}));
@@ -166,6 +168,7 @@ I InstallMajorUPG|linuxupgrade.ini
 I CheckCronStatus|Entry
 I CheckCronStatus|cron already running
 I GetMinorUpgradeCAPackName:|linuxUpgradePack64.tar.gz
+I GetMinorUpgradeCAPackName szMD5:|fc513f04005552c2466fbf89716f3154
 I InstallMajorUPG URL1=|http://127.0.0.1:8080/upd/linuxUpgradePack64.tar.gz
 I InstallMajorUPG URL2=|http://127.0.0.3:8080/upd/linuxUpgradePack64.tar.gz
 I InstallMajorUPG path=|/var/tmp/
