@@ -82,9 +82,13 @@ struct tm LocalNow()
     return tmLocal;
 }
 
-void WriteLine(FILE* fp, const struct tm& tmLocal, DWORD dwTraceLevel, const char* pcszAppName,
-               const char* pcszFunctionName, const char* pcszShortName, unsigned int uiLineNo,
-               const char* pcszLogFormat, va_list args)
+// The format is the caller's, checked at the trace macros.
+__attribute__((format(printf, 8, 0))) void WriteLine(FILE* fp, const struct tm& tmLocal,
+                                                     DWORD dwTraceLevel, const char* pcszAppName,
+                                                     const char* pcszFunctionName,
+                                                     const char* pcszShortName,
+                                                     unsigned int uiLineNo,
+                                                     const char* pcszLogFormat, va_list args)
 {
     // Output errors are not checked: there is nowhere left to report them.
     std::fprintf(fp, "%02d-%02d %02d:%02d:%02d:%08X %12s %7s ", tmLocal.tm_mday, tmLocal.tm_mon + 1,

@@ -44,7 +44,9 @@ protected:
     ~IMd5() = default;
 };
 
-class CMd5 : public IMd5
+// final: nothing derives from it, so deleting a CMd5 through its own type
+// is always complete.
+class CMd5 final : public IMd5
 {
 public:
     CMd5();
