@@ -11,6 +11,8 @@ set -euo pipefail
 packages=(
     # build
     g++ make cmake libgtest-dev libcurl4-openssl-dev clang-format git
+    # fuzzing: clang and its libFuzzer runtime
+    clang libclang-rt-14-dev
     # benchmark references
     zlib1g-dev libssl-dev
     # sandbox and the programs the installer runs

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Checks the formatting of the sources, then runs every test twice: in the
 # normal (Release) build and in the AddressSanitizer +
-# UndefinedBehaviorSanitizer build. Installs what is missing first. Exits non-zero if anything failed in either build; the
-# output ends with CTest's summary of the last run.
+# UndefinedBehaviorSanitizer build; then fuzzes every parser for a bounded
+# time in the clang libFuzzer build. Installs what is missing first. Exits
+# non-zero if anything failed in any build; the output ends with CTest's
+# summary of the last run.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,4 +29,7 @@ run_build() { # name, cmake options...
 mkdir -p "$root/build"
 run_build normal -DCMAKE_BUILD_TYPE=Release || status=1
 run_build sanitize -DCMAKE_BUILD_TYPE=Debug -DXEDA_SANITIZE=ON -DXEDA_BUILD_BENCH=OFF || status=1
+# The parsers under libFuzzer, each for a bounded time (tests/fuzz/run.sh).
+run_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DXEDA_FUZZ=ON -DXEDA_BUILD_BENCH=OFF || status=1
 exit $status
