@@ -13,6 +13,8 @@ packages=(
     g++ make cmake libgtest-dev libcurl4-openssl-dev clang-format git
     # fuzzing: clang and its libFuzzer runtime
     clang libclang-rt-14-dev
+    # packages: CPack's Debian generator, its dependency scan, lintian
+    dpkg-dev file lintian
     # benchmark references
     zlib1g-dev libssl-dev
     # sandbox and the programs the installer runs
