@@ -1,7 +1,7 @@
 // CRC-32 and MD5 against zlib and OpenSSL over fuzzed data: every engine the
-// machine has, the chunked, string and file interfaces, and MD5 whole or in
-// fuzzed pieces. The first bytes choose the start alignment, a repeat count
-// (the file forms reach their 48 KiB read chunk) and the chunking.
+// machine has, the chunked, file and checksum-file forms, and MD5 whole or
+// in pieces. The first three bytes choose the start alignment, a repeat
+// count (so the file forms pass their 48 KiB read chunk) and the chunking.
 #include <openssl/evp.h>
 #include <zlib.h>
 
@@ -12,73 +12,50 @@
 #include "fuzz.h"
 #include "md5lib.h"
 
-namespace
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-using xeda_crc::CrcEngine;
-const char kFile[] = "/tmp/fuzz_crc";
+    if (nSize < 3)
+        return 0;
+    const size_t nAlign = pData[0] % 64, nRepeat = 1 + pData[1] % 64, nSeed = pData[2];
+    const std::string unit(reinterpret_cast<const char*>(pData) + 3, nSize - 3);
+    std::vector<BYTE> buffer(nAlign + unit.size() * nRepeat + 1); // never empty: null is refused
+    BYTE* const p = buffer.data() + nAlign;
+    const size_t n = unit.size() * nRepeat;
+    for (size_t i = 0; i < nRepeat; ++i)
+        unit.copy(reinterpret_cast<char*>(p) + i * unit.size(), unit.size());
+    const auto zlib = [](const BYTE* pFrom, size_t nLength) {
+        return DWORD(crc32(0, pFrom, uInt(nLength)));
+    };
 
-DWORD Zlib(const BYTE* pData, size_t nSize)
-{
-    return static_cast<DWORD>(crc32(0, pData, static_cast<uInt>(nSize)));
-}
-
-void CheckCrc(CKVCrc32& crc, const BYTE* pData, size_t nSize, uint8_t byChunkSeed)
-{
+    CKVCrc32 crc;
     DWORD dwTable[256] = {}; // the byte table: register 0 advanced over byte i
     for (DWORD i = 0; i < 256; ++i)
         crc.GetBuffCrc32Ex(reinterpret_cast<const BYTE*>(&i), 1, &dwTable[i]);
+    using xeda_crc::CrcEngine;
     for (CrcEngine engine : {CrcEngine::Portable, CrcEngine::Clmul, CrcEngine::WideClmul})
-        if (xeda_crc::Crc32EngineAvailable(engine))
-            FUZZ_CHECK(xeda_crc::Crc32AdvanceWith(engine, dwTable, ~0u, pData, nSize) ==
-                       ~Zlib(pData, nSize));
-    DWORD dwChunked = ~0u;
-    for (size_t nAt = 0, nChunk = 0; nAt < nSize; nAt += nChunk)
-    {
-        nChunk = std::min<size_t>(nSize - nAt, 1 + (nAt * 7 + byChunkSeed) % 700);
-        FUZZ_CHECK(crc.GetBuffCrc32Ex(pData + nAt, int(nChunk), &dwChunked) == 1);
-    }
-    FUZZ_CHECK(~dwChunked == Zlib(pData, nSize));
-    DWORD dwOpen = 0, dwFopen = 0, dwSum = 0;
-    FUZZ_CHECK(fuzz::WriteFile(kFile, std::string(reinterpret_cast<const char*>(pData), nSize)));
-    FUZZ_CHECK(crc.GetFileCrc32open(kFile, &dwOpen) == 1 && dwOpen == Zlib(pData, nSize));
-    FUZZ_CHECK(crc.GetFileCrc32fopen(kFile, &dwFopen) == 1 && dwFopen == Zlib(pData, nSize));
-    FUZZ_CHECK(CalculateCheckSum(kFile, &dwSum) == TRUE);
-    FUZZ_CHECK(dwSum == (nSize > 4 ? Zlib(pData + 4, nSize - 4) : 0));
-}
-
-void CheckMd5(const BYTE* pData, size_t nSize, uint8_t byChunkSeed)
-{
-    BYTE byExpected[16], byWhole[16];
-    FUZZ_CHECK(EVP_Digest(pData, nSize, byExpected, nullptr, EVP_md5(), nullptr) == 1);
+        FUZZ_CHECK(!xeda_crc::Crc32EngineAvailable(engine) ||
+                   xeda_crc::Crc32AdvanceWith(engine, dwTable, ~0u, p, n) == ~zlib(p, n));
+    DWORD dwChunked = ~0u, dwOpen = 0, dwFopen = 0, dwSum = 0;
     CMd5 md5;
-    FUZZ_CHECK(md5.CalculateMD5(pData, ULONG(nSize), byWhole) == 1);
-    FUZZ_CHECK(std::memcmp(byWhole, byExpected, 16) == 0);
     CONTEXT_MD5 context{};
-    FUZZ_CHECK(md5.InitMD5(&context) == 1);
-    FUZZ_CHECK(md5.UpdateMD5(&context, pData, 0) == 1); // an empty piece changes nothing
-    for (size_t nAt = 0, nChunk = 0; nAt < nSize; nAt += nChunk)
+    FUZZ_CHECK(md5.InitMD5(&context) == 1 && md5.UpdateMD5(&context, p, 0) == 1);
+    for (size_t nAt = 0, nChunk = 0; nAt < n; nAt += nChunk)
     {
-        nChunk = std::min<size_t>(nSize - nAt, 1 + (nAt * 13 + byChunkSeed) % 200);
-        FUZZ_CHECK(md5.UpdateMD5(&context, pData + nAt, ULONG(nChunk)) == 1);
+        nChunk = std::min(n - nAt, 1 + (nAt * 7 + nSeed) % 700);
+        FUZZ_CHECK(crc.GetBuffCrc32Ex(p + nAt, int(nChunk), &dwChunked) == 1 &&
+                   md5.UpdateMD5(&context, p + nAt, ULONG(nChunk)) == 1);
     }
-    FUZZ_CHECK(md5.FinalMD5(&context) == 1);
-    FUZZ_CHECK(std::memcmp(context.uchMessageDigest, byExpected, 16) == 0);
-}
-} // namespace
+    FUZZ_CHECK(~dwChunked == zlib(p, n));
+    FUZZ_CHECK(tk::Write("/tmp/fuzz_crc", std::string(reinterpret_cast<char*>(p), n)));
+    FUZZ_CHECK(crc.GetFileCrc32open("/tmp/fuzz_crc", &dwOpen) == 1 && dwOpen == zlib(p, n));
+    FUZZ_CHECK(crc.GetFileCrc32fopen("/tmp/fuzz_crc", &dwFopen) == 1 && dwFopen == zlib(p, n));
+    FUZZ_CHECK(CalculateCheckSum("/tmp/fuzz_crc", &dwSum) &&
+               dwSum == (n > 4 ? zlib(p + 4, n - 4) : 0));
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
-{
-    fuzz::Input input(pData, nSize);
-    const size_t nAlign = input.Byte() % 64, nRepeat = 1 + input.Byte() % 64;
-    const uint8_t byChunkSeed = input.Byte();
-    const std::string rest = input.Rest();
-    const size_t nLength = rest.size() * nRepeat;
-    std::vector<BYTE> buffer(nAlign + nLength + 1); // never empty: a null buffer is refused
-    BYTE* pStart = buffer.data() + nAlign;
-    for (size_t i = 0; i < nRepeat; ++i)
-        rest.copy(reinterpret_cast<char*>(pStart) + i * rest.size(), rest.size());
-    CKVCrc32 crc;
-    CheckCrc(crc, pStart, nLength, byChunkSeed);
-    CheckMd5(pStart, nLength, byChunkSeed);
+    BYTE byExpected[16], byWhole[16];
+    FUZZ_CHECK(EVP_Digest(p, n, byExpected, nullptr, EVP_md5(), nullptr) == 1);
+    FUZZ_CHECK(md5.CalculateMD5(p, ULONG(n), byWhole) == 1 && md5.FinalMD5(&context) == 1);
+    FUZZ_CHECK(!std::memcmp(byWhole, byExpected, 16) &&
+               !std::memcmp(context.uchMessageDigest, byExpected, 16));
     return 0;
 }

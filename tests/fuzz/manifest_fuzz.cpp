@@ -5,31 +5,24 @@
 #include "fuzz.h"
 #include "xedasvpk.h"
 
-namespace
-{
-const char kFile[] = "/tmp/fuzz_manifest.ini";
-
-void CheckRecord(const XEDA_SVPK_INFO& info, const char* pcszName)
-{
-    FUZZ_CHECK(strnlen(pcszName, MAX_PATH) < MAX_PATH);
-    FUZZ_CHECK(strnlen(info.szMD5CheckSumString, sizeof(info.szMD5CheckSumString)) <= 32);
-}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-    FUZZ_CHECK(fuzz::WriteFile(kFile, std::string(reinterpret_cast<const char*>(pData), nSize)));
+    const char kFile[] = "/tmp/fuzz_manifest.ini";
+    FUZZ_CHECK(tk::Write(kFile, std::string(reinterpret_cast<const char*>(pData), nSize)));
     DWORD dwCode = 0;
-    XEDA_SVPK_INFO info;
-    std::memset(&info, 'x', sizeof(info)); // no terminator unless a reader writes one
-    if (GetServicePackInfo(kFile, "file_64", &info, &dwCode))
-        CheckRecord(info, info.szServicePackName);
+    XEDA_UPGRADE_INFO record;
+    const auto check = [&record](const char* pcszName) {
+        FUZZ_CHECK(strnlen(pcszName, MAX_PATH) < MAX_PATH &&
+                   strnlen(record.XedaSvPkInfo.szMD5CheckSumString, 33) <= 32);
+    };
+    std::memset(&record, 'x', sizeof(record)); // no terminator unless a reader writes one
+    if (GetServicePackInfo(kFile, "file_64", &record.XedaSvPkInfo, &dwCode))
+        check(record.XedaSvPkInfo.szServicePackName);
     for (auto pfnRead : {GetMinorUpgradePackInfo, GetMinorUpgradeCAPackInfo})
     {
-        XEDA_UPGRADE_INFO record;
         std::memset(&record, 'x', sizeof(record));
         if (pfnRead(kFile, "file_64", &record, &dwCode))
-            CheckRecord(record.XedaSvPkInfo, record.szAppName);
+            check(record.szAppName);
     }
     return 0;
 }

@@ -1,7 +1,6 @@
 // The proxy options record as the agent may have left it, read by
 // ReadProxySettings, and the handle setup it feeds, without a transfer.
 #include <cstring>
-#include <filesystem>
 
 #include "fuzz.h"
 #include "kvinet.h"
@@ -9,11 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-    static const bool bDirectory =
-        std::filesystem::create_directories("/usr/lib/Zelvano/Zelvano") || true;
-    FUZZ_CHECK(bDirectory &&
-               fuzz::WriteFile("/usr/lib/Zelvano/Zelvano/kvinet.opt",
-                               std::string(reinterpret_cast<const char*>(pData), nSize)));
+    FUZZ_CHECK(tk::Write("/usr/lib/Zelvano/Zelvano/kvinet.opt",
+                         std::string(reinterpret_cast<const char*>(pData), nSize)));
     INETSET settings;
     std::memset(&settings, 'x', sizeof(settings));
     if (!ReadProxySettings(&settings))

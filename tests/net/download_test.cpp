@@ -52,15 +52,9 @@ protected:
 TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
 {
     const std::string noProxy = "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy";
-    const struct
-    {
-        size_t nLength; // 0: no options file
-        short shType;
-        int iPort;
-        bool bAuth, bHttps;
-        tk::Strings trace;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    // nLength 0: no options file.
+    const struct { size_t nLength; short shType; int iPort; bool bAuth, bHttps; tk::Strings trace; } cases[] = {
         {0, 0, 3128, true, false, {noProxy, "E ReadProxySettings|open failed for args (/usr/lib/Zelvano/Zelvano/kvinet.opt)",
                                    "I DownloadFile|ReadProxySettings failed"}},
         {787, 0, 3128, true, false, {"E ReadProxySettings|read() failed.", "I DownloadFile|ReadProxySettings failed"}},
@@ -149,31 +143,24 @@ TEST_F(DownloadFileTest, DirectOutcomes)
 // wins over the environment's.
 TEST_F(DownloadFileTest, ProxyEnvironmentAndItsPrecedence)
 {
-    const struct
+    // http_proxy, no_proxy, options file, nginx's client and status.
+    const std::tuple<const char*, const char*, bool, std::string> cases[] = {
+        {"http://127.0.0.1:65535", "", false, "127.0.0.2 200"},
+        {"http://127.0.0.1:65535", "127.0.0.1", false, "127.0.0.1 444"},
+        {"http://127.0.0.1:9", "", true, "127.0.0.2 200"}};
+    for (const auto& [http_proxy, no_proxy, bOptionsFile, served] : cases)
     {
-        const char *http_proxy, *no_proxy;
-        bool bOptionsFile;
-        std::string clients; // of nginx's requests, with their status
-    } cases[] = {{"http://127.0.0.1:65535", nullptr, false, "127.0.0.2 200;"},
-                 {"http://127.0.0.1:65535", "127.0.0.1", false, "127.0.0.1 444;"},
-                 {"http://127.0.0.1:9", nullptr, true, "127.0.0.2 200;"}};
-    for (const auto& c : cases)
-    {
-        ASSERT_TRUE(!c.bOptionsFile || tk::WriteProxyOptions({1, 0, 3128, "u", "p", 1}));
-        setenv("http_proxy", c.http_proxy, 1);
-        if (c.no_proxy != nullptr)
-            setenv("no_proxy", c.no_proxy, 1);
+        ASSERT_TRUE(!bOptionsFile || tk::WriteProxyOptions({1, 0, 3128, "u", "p", 1}));
+        ASSERT_EQ(0, setenv("http_proxy", http_proxy, 1) + setenv("no_proxy", no_proxy, 1));
         tk::ClearRequests();
-        const bool bServed = c.clients.find("200") != std::string::npos;
-        const tk::Strings trace = Download(tk::Url(1, "p"), bServed);
-        unsetenv("http_proxy");
-        unsetenv("no_proxy");
-        EXPECT_EQ(c.clients, tk::Requests(1).at(0).client + " " +
-                                 std::to_string(tk::Requests(1).at(0).status) + ";");
+        const tk::Strings trace = Download(tk::Url(1, "p"), served.back() == '0');
+        const tk::Request request = tk::Requests(1).at(0);
+        EXPECT_EQ(served, request.client + " " + std::to_string(request.status));
         EXPECT_EQ(
-            c.no_proxy || c.bOptionsFile, // only the first row is served at once
+            *no_proxy || bOptionsFile, // the direct attempt failed
             tk::Count(trace, "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy"));
     }
+    ASSERT_EQ(0, unsetenv("http_proxy") + unsetenv("no_proxy"));
 }
 
 // The agent's certificate policy over HTTPS, without an options file.

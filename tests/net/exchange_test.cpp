@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 
 #include "kvinet.h"
@@ -39,15 +38,9 @@ std::string Exchange(const std::string& json, HTTP_REQ_VERB eVerb, BOOLEAN mode 
 TEST(Exchange, DeliveryAndRetries)
 {
     const std::string kBody = R"({"/api": [{"body": "abcdefg"}]})", kEmpty = R"({"/api": [{}]})";
-    const struct
-    {
-        std::string json;
-        HTTP_REQ_VERB eVerb;
-        BOOLEAN mode;
-        std::string outcome, trace;
-        size_t nRequests;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { std::string json; HTTP_REQ_VERB eVerb; BOOLEAN mode; std::string outcome, trace;
+                   size_t nRequests; } cases[] = {
         {kBody, HTTP_REQ_VERB_POST, 0, "1 abcdefg  7", "I SendRequestAndGetResponse|abcdefg", 1},
         {kBody, HTTP_REQ_VERB_POST, 1, "1 - abcdefg 7", "I SendRequestAndGetResponse|Writing response to: /var/tmp/response", 1},
         {kBody, HTTP_REQ_VERB_POST, 2, "1 abcdefg  7", "I SendRequestAndGetResponse|Writing response.", 1},
@@ -89,36 +82,29 @@ TEST(Exchange, DeliveryAndRetries)
 TEST(Exchange, PutBodyFileIsNeverSomeoneElses)
 {
     const std::string kPut = "/tmp/curlPut.req", kOk = R"({"/api": [{"body": "ok"}]})";
-    const struct
-    {
-        const char* what;
-        std::function<bool()> plant;
-        std::string outcome;
-    } cases[] = {{"symlink", [&] { return symlink("/tmp/target", kPut.c_str()) == 0; }, "0 -  7"},
-                 {"other owner",
-                  [&] { return tk::Write(kPut, "x") && chown(kPut.c_str(), 65534, 0) == 0; },
-                  "0 -  7"},
-                 {"own leftover", [&] { return tk::Write(kPut, "x"); }, "1 ok  2"}};
+    // clang-format off
+    const struct { const char* what; std::function<bool()> plant; std::string outcome; } cases[] = {
+        {"symlink", [&] { return symlink("/tmp/target", kPut.c_str()) == 0; }, "0 -  7"},
+        {"other owner", [&] { return tk::Write(kPut, "x") && chown(kPut.c_str(), 65534, 0) == 0; }, "0 -  7"},
+        {"own leftover", [&] { return tk::Write(kPut, "x"); }, "1 ok  2"}};
+    // clang-format on
     for (const auto& c : cases)
     {
         ASSERT_TRUE(tk::Write("/tmp/target", "theirs"));
         tk::Remove(kPut);
         ASSERT_TRUE(c.plant()) << c.what;
         EXPECT_EQ(c.outcome, Exchange(kOk, HTTP_REQ_VERB_PUT)) << c.what;
-        EXPECT_EQ(c.outcome[0] == '0',
-                  tk::Count(tk::Trace(), "E SendRequestAndGetResponse|Curl "
-                                         "PUT fopen write request failed.") == 1);
+        const bool bRefused = c.outcome[0] == '0';
+        EXPECT_EQ(bRefused, tk::Count(tk::Trace(), "E SendRequestAndGetResponse|Curl PUT fopen "
+                                                   "write request failed.") == 1);
         EXPECT_EQ("theirs", tk::Read("/tmp/target"));
-        EXPECT_EQ(c.outcome[0] == '0', std::filesystem::symlink_status(kPut).type() !=
-                                           std::filesystem::file_type::not_found)
-            << c.what;
+        EXPECT_EQ(bRefused, tk::Exists(kPut)) << c.what; // the name itself, links not followed
     }
 }
 
 // A GET sends no body and none of the body headers; 4 is no verb and makes
-// a GET. Init refuses an empty URL; useproxy other than 1 sets no proxy (the
-// update source drops direct connections); the proxy credentials are
-// user:password unescaped (the scripted server plays a proxy asking for them).
+// a GET. Init refuses an empty URL; the proxy credentials are user:password
+// unescaped (the scripted server plays a proxy asking for them).
 TEST(Exchange, GetInitProxyAndCredentials)
 {
     EXPECT_EQ("1   0", Exchange(R"({"/api": [{}]})", HTTP_REQ_VERB_UNDEFINED));
@@ -130,9 +116,6 @@ TEST(Exchange, GetInitProxyAndCredentials)
     CKVInet inet;
     EXPECT_EQ(FALSE, inet.InitKVInet("", nullptr, 0, nullptr, nullptr, HTTP_REQ_VERB_GET));
     EXPECT_EQ("E InitKVInet|Invalid i/p parameter.", tk::Trace().back());
-    ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "drop-direct"}) &&
-                tk::Servers({"start-tinyproxy"}));
-    ASSERT_TRUE(tk::Write(tk::Www() + "/k", "k") && tk::WriteSslConfig("SSL_VERIFY_CERT=0\n"));
     auto fetch = [](const std::string& url, SHORT useproxy, int port, const char* password) {
         CKVInet handle;
         CHAR* pszResponse = nullptr;
@@ -142,8 +125,6 @@ TEST(Exchange, GetInitProxyAndCredentials)
                handle.SpSendRequestAndGetResponse(url.c_str(), TRUE, "/var/tmp/k", &pszResponse,
                                                   dwcb);
     };
-    EXPECT_TRUE(fetch(tk::Url(1, "k"), 1, 3128, "p"));
-    EXPECT_FALSE(fetch(tk::Url(1, "k"), 2, 3128, "p"));
     for (const auto& [password, basic] :
          {std::pair{"p@ss:w%rd", "dXMgZXI6cEBzczp3JXJk"}, {"", "dXMgZXI6"}})
     {
@@ -154,12 +135,5 @@ TEST(Exchange, GetInitProxyAndCredentials)
                   tk::ScriptedRequests().at(1).find(std::string("Basic ") + basic))
             << basic;
     }
-    EXPECT_EQ("x%20y=z%26w~-_.AZaz09%2f%2b%25%0a%e9",
-              inet.URLEncodeRequest("x y=z&w~-_.AZaz09/+%\n\xe9"));
-    CHAR* pszResponse = nullptr;
-    DWORD dwcb = 5;
-    EXPECT_EQ(FALSE, inet.SendMultipartRequestAndGetResponse({{FIELD_TYPE_NORMAL, "n", "v"}},
-                                                             &pszResponse, dwcb));
-    EXPECT_TRUE(pszResponse == nullptr && dwcb == 5);
 }
 } // namespace

@@ -1,14 +1,12 @@
 // Transfer statistics (flag file, CSV rows, message files, event log) as the
-// exchange records them, and the stand-ins of the agent's closed libraries.
+// exchange records them.
 #include <gtest/gtest.h>
 
 #include <atomic>
 
-#include "acevtlog.h"
 #include "kvinet.h"
 #include "kvstats.h"
 #include "testkit.h"
-#include "xedamisc.h"
 
 namespace
 {
@@ -79,14 +77,5 @@ TEST(Statistics, WithoutTheFlagFileNothingIsRecorded)
                            "I kvstats KVStatsInit|Entry.",
                            "E kvstats KVStatsInit|Stat collection is disabled",
                            "I kvstats GetSingletonInst|Exit.", "I kvstats WriteReqStats|Entry."}));
-    WriteToLogExA(2, "app", "Fn", "../../common/kvstats", 7, "100%s"); // the trace log's layout
-    EXPECT_EQ("I kvstats Fn|100%s", tk::Trace(kEvents, true).back());
-    char szDir[64]; // given only when it is a directory and fits
-    EXPECT_EQ(TRUE, GetClientAgentConfigDir(szDir, 37));
-    EXPECT_STREQ(tk::kConfigDir, szDir);
-    EXPECT_EQ(FALSE, GetClientAgentConfigDir(szDir, 36));
-    tk::Remove(tk::kConfigDir);
-    ASSERT_TRUE(tk::Write("/usr/lib/Zelvano/ClientAgent/config", "a file"));
-    EXPECT_EQ(FALSE, GetClientAgentConfigDir(szDir, 64));
 }
 } // namespace

@@ -17,14 +17,10 @@ const std::string kEntry = "I main|Entry", kExit = "I main|Exit",
 TEST_F(DispatchTest, ArgumentsSwitchAndUpgradeTypeSelectTheFlow)
 {
     const Strings tooFew = {kEntry, "E main|Invalid arguments less than 3"};
-    const struct
-    {
-        Strings args;
-        const char* type; // "" no clntdata.ini, nullptr no configuration directory
-        Strings log;
-        const char* other = nullptr; // a flow that must not run; none: log is the whole log
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    // type "": no clntdata.ini; nullptr: no configuration directory. other: a
+    // flow that must not run; none: log is the whole log.
+    const struct { Strings args; const char* type; Strings log; const char* other = nullptr; } cases[] = {
         {{}, "1", tooFew},
         {{kRefused, kRefused, "-CASP"}, "1", tooFew},
         {{kRefused, kRefused, "-CASPX", kModule}, "1", {kEntry, kExit}},

@@ -73,38 +73,15 @@ I CheckFileConsistency|end.
 I main|Exit)")));
 }
 
-// The update source drops every direct connection; the proxy's, from
-// 127.0.0.2, get through.
-TEST_F(ServicePackTest, ThroughTheAgentsProxy)
-{
-    ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "drop-direct"}) &&
-                tk::Servers({"start-tinyproxy", "--auth", "u:p"}));
-    ASSERT_TRUE(tk::WriteProxyOptions({1, 0, 3128, "u", "p", 1}));
-    Publish(ServicePack());
-    ExpectClean(RunSwitch("-CASP"));
-    EXPECT_TRUE(ScheduledServicePack());
-    Strings served;
-    for (const tk::Request& r : tk::Requests(4))
-        served.push_back(r.client + " " + std::to_string(r.status) + " " + r.path);
-    EXPECT_EQ(served, (Strings{"127.0.0.1 444 /upd/capatch.ini", "127.0.0.2 200 /upd/capatch.ini",
-                               "127.0.0.1 444 /upd/sp.tgz", "127.0.0.2 200 /upd/sp.tgz"}));
-    ASSERT_TRUE(tk::Servers({"start-nginx"}));
-}
-
 // What the source or the machine lacks; the traces that follow (in this
 // order), what is left, how many requests reached the source. Nothing is
 // scheduled; main reports the failure and exits 0.
 TEST_F(ServicePackTest, FailureTable)
 {
     const std::string hash = "%s%n%p%x%d%c%s%n%s%n%s%n%s%n%s%n", n259(259, 'n');
-    const struct
-    {
-        Strings update, trace, left;
-        size_t nRequests;
-        std::string wrap;
-        Strings args; // instead of the two base URLs
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    // args: instead of the two base URLs.
+    const struct { Strings update, trace, left; size_t nRequests; std::string wrap; Strings args; } cases[] = {
         {{}, {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
         {ServicePack({"--drop", "checksum1_64"}), {"E GetServicePackName|CRC32 failed"}, {}, 1},
         {ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed"}, {}, 1},
