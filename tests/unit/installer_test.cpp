@@ -2,6 +2,11 @@
 // codes and failure traces, the service pack's run time at the hour's end,
 // and the codes the flows hand back to their caller.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cstdlib>
 
 #include "testkit.h"
 #include "xedasvpk.h"
@@ -120,6 +125,28 @@ TEST(CheckFileConsistency, PassesOnlyWhatMatchesItsManifest)
     EXPECT_EQ(XEDA_ERR_VERIFY_ARGUMENT, dwCode);
     EXPECT_EQ(FALSE, CheckFileConsistency("/var/tmp/p", &info, nullptr));
     EXPECT_EQ("E CheckFileConsistency|NULL error code.", tk::Trace().back());
+}
+
+// Free space is what an ordinary user may fill: an ext4 file system with half
+// its blocks reserved for root tells f_bavail from f_bfree. An empty file has
+// length 0, a missing one -1.
+TEST(GetDiskFreeSpace, BlocksAvailableToUsersAndCodes)
+{
+    ASSERT_TRUE(tk::Write("/tmp/empty", "") && mkdir("/tmp/reserved", 0755) == 0);
+    EXPECT_EQ(0, GetFileLength("/tmp/empty"));
+    EXPECT_EQ(-1, GetFileLength("/tmp/no-such-file"));
+    ASSERT_EQ(0, std::system("truncate -s 8M /tmp/ext4.img && mkfs.ext4 -q -F -m 50 /tmp/ext4.img "
+                             "&& mount -o loop /tmp/ext4.img /tmp/reserved"));
+    struct statvfs fs;
+    ASSERT_EQ(0, statvfs("/tmp/reserved/", &fs));
+    ASSERT_LT(fs.f_bavail, fs.f_bfree);
+    uint64_t uiFree = 0;
+    DWORD dwCode = 7;
+    EXPECT_EQ(TRUE, GetDiskFreeSpace("/tmp/reserved/", &uiFree, &dwCode));
+    EXPECT_EQ(static_cast<uint64_t>(fs.f_bavail) * fs.f_bsize, uiFree);
+    EXPECT_EQ(0, umount("/tmp/reserved"));
+    EXPECT_EQ(FALSE, GetDiskFreeSpace("/var/tmp/no/such/dir/", &uiFree, &dwCode));
+    EXPECT_EQ(DISK_ERR_NO_PATH, dwCode);
 }
 
 // The crontab lines themselves are the system tests'.
