@@ -1,13 +1,16 @@
 // What a run of the binary cannot show: the readers' and the verification's
-// codes and failure traces, the service pack's run time at the hour's end,
-// and the codes the flows hand back to their caller.
+// codes and failure traces, free space and file length, the service pack's
+// run time at the hour's end, the codes and buffers the flows hand back to
+// their caller, and the child-process helper.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 
+#include "process.h"
 #include "testkit.h"
 #include "xedasvpk.h"
 
@@ -183,10 +186,58 @@ TEST(Flow, CodesReachTheCaller)
         EXPECT_EQ(dwExpected, dwCode) << label;
         EXPECT_EQ(std::string("E ") + label + "|Invalid Parameter", tk::Trace().back());
     }
-    DWORD dwCode = 0;
+    // The source refused and no cron to be found (pidof and service fail):
+    // the manifest's URLs, and for the service pack its path, are left in the
+    // caller's buffers; the major upgrade stops at the cron check.
+    ASSERT_TRUE(tk::Write("/tmp/shim/pidof", "exit 1") && tk::Write("/tmp/shim/service", "exit 1"));
+    ASSERT_EQ(0, std::system("chmod +x /tmp/shim/*") +
+                     setenv("PATH", "/tmp/shim:/usr/sbin:/usr/bin:/sbin:/bin", 1));
+    const std::tuple<BOOLEAN (*)(char*, char*, char*, int, DWORD*), std::string, DWORD> refused[] =
+        {{InstallXEDASP, "capatch.ini", XEDA_ERR_DOWNLOAD_FAILED},
+         {DownloadAndInstallCA, "linuxupgrade.ini", XEDA_ERR_DOWNLOAD_FAILED},
+         {InstallMajorUPG, "linuxupgrade.ini", XEDA_ERR_NO_CRON}};
+    for (const auto& [flow, manifest, dwExpected] : refused)
+    {
+        char szUrl1[260] = "http://127.0.0.1:1/a", szUrl2[260] = "http://127.0.0.1:1/b",
+             szModule[260] = "/tmp/module/";
+        const int kind =
+            flow == InstallXEDASP ? INSTALL_REQUEST_SERVICE_PACK : INSTALL_REQUEST_UPGRADE;
+        DWORD dwCode = 0;
+        EXPECT_EQ(FALSE, flow(szUrl1, szUrl2, szModule, kind, &dwCode));
+        EXPECT_EQ(dwExpected, dwCode) << manifest;
+        EXPECT_EQ("http://127.0.0.1:1/a/" + manifest, szUrl1);
+        EXPECT_EQ("http://127.0.0.1:1/b/" + manifest, szUrl2);
+        EXPECT_EQ(flow == InstallXEDASP ? "/tmp/module/" + manifest : "/tmp/module/", szModule);
+    }
+    // A package neither tar nor the shell retry can extract: the code is the
+    // errno whose text the trace gives.
+    ASSERT_TRUE(tk::Servers({"start-nginx"}) && tk::Write("/tmp/shim/pidof", "exit 0") &&
+                tk::Write("/tmp/module/x", "") &&
+                tk::Publish({"--kind", "ca", "--name", "p.tgz", "--garbage", "600"}));
+    char szUrl[260] = "http://127.0.0.1:8080", szUrl2[260] = "http://127.0.0.3:8080",
+         szModule[260] = "/tmp/module/";
+    DWORD dwCode = kNone;
+    EXPECT_EQ(FALSE, InstallMajorUPG(szUrl, szUrl2, szModule, INSTALL_REQUEST_UPGRADE, &dwCode));
+    EXPECT_EQ("E extraction is failed with error %s|" + std::string(strerror(int(dwCode))),
+              tk::Trace().back());
     EXPECT_EQ(FALSE, DownloadXEDASPServicePack(nullptr, szRefused, szPath, &dwCode));
     EXPECT_EQ(XEDA_ERR_DOWNLOAD_ARGUMENT, dwCode);
     EXPECT_EQ(FALSE, DownloadXEDASPServicePack(szRefused, szRefused, szPath, &dwCode));
     EXPECT_EQ(XEDA_ERR_DOWNLOAD_FAILED, dwCode);
+}
+
+// The wait status of the child; a program that cannot start is 127, and the
+// caller's step runs in the child, before the program.
+TEST(Process, RunChildAndWaitAndRunShell)
+{
+    const auto run = [](const char* program, const std::function<void()>& fn = {}) {
+        char* const argv[] = {const_cast<char*>(program), nullptr};
+        return RunChildAndWait(program, argv, fn);
+    };
+    EXPECT_EQ(0, run("/bin/true", [] { tk::Write("/tmp/child", "ran"); }));
+    EXPECT_EQ("ran", tk::Read("/tmp/child"));
+    EXPECT_EQ(std::make_pair(1, 127),
+              std::make_pair(WEXITSTATUS(run("/bin/false")), WEXITSTATUS(run("/no/such/program"))));
+    EXPECT_EQ(3, WEXITSTATUS(RunShell("exit 3")));
 }
 } // namespace
