@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
+
+#include "kvmutex.h"
 
 #include "mywchar.h"
 #include "testkit.h"
@@ -51,8 +55,81 @@ TEST(Compat, Conversions)
     for (const char* bad :
          {"\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "ok\xE2"})
         EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, bad, -1, nullptr, 0)) << bad;
-    for (const my_wstring& bad : {my_wstring{0xD800}, my_wstring{0xDC00}, my_wstring{0xD83D, 'a'}})
+    for (const my_wstring& bad : {my_wstring{0xD800}, my_wstring{0xDC00}, my_wstring{0xD83D, 'a'},
+                                  my_wstring{0xD800, 0xE000}})
         EXPECT_EQ(0, toUtf8(bad.c_str(), -1, 0));
+    my_wstring converted;
+    EXPECT_EQ(0, ConvertUTF8ToWideChar("abc", converted, 3)) << "the terminator counts";
+    EXPECT_EQ(1, ConvertUTF8ToWideChar("abc", converted, 4));
+    EXPECT_EQ(W(u"abc"), converted);
+    // _itow's callers give it 20 units: 32 binary digits do not fit.
+    EXPECT_EQ(W(u"-255"), _itow(-255, awText, 10));
+    EXPECT_EQ(nullptr, _itow(-1, awText, 2));
+}
+
+// Named events: a name is cut to its first 14 characters; only the creator's
+// close removes the name; an unsignalled event resets and times out.
+TEST(Compat, Events)
+{
+    HANDLE hCreated = CreateEvent(nullptr, FALSE, FALSE, "/xeda-event-12A");
+    ASSERT_NE(nullptr, hCreated);
+    HANDLE hAgain = CreateEvent(nullptr, FALSE, FALSE, "/xeda-event-12A");
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    HANDLE hOpened = OpenEvent(0, FALSE, "/xeda-event-12B");
+    ASSERT_NE(nullptr, hOpened);
+    EXPECT_EQ(TRUE, ResetEvent(hOpened));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(hOpened, 0));
+    EXPECT_EQ(1u, WaitForSingleObject(nullptr, 0));
+    EXPECT_TRUE(CloseHandle(hOpened) && CloseHandle(hAgain));
+    HANDLE hStill = OpenEvent(0, FALSE, "/xeda-event-12");
+    EXPECT_NE(nullptr, hStill);
+    EXPECT_TRUE(CloseHandle(hStill) && CloseHandle(hCreated));
+    EXPECT_EQ(nullptr, OpenEvent(0, FALSE, "/xeda-event-12"));
+}
+
+// The program's folder with its slash, or FALSE when the buffer may have cut
+// it; times both ways (timegm's -1 reads as 0); a temporary name in the
+// folder; a GUID of version 4.
+TEST(Compat, PathsTimesAndNames)
+{
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe");
+    char szPath[PATH_MAX];
+    EXPECT_EQ(TRUE, GetAppPath(szPath, sizeof(szPath)));
+    EXPECT_EQ(exe.substr(0, exe.rfind('/') + 1), szPath);
+    EXPECT_EQ(FALSE, GetAppPath(szPath, int(exe.size())));
+    const time_t tKnown = 1796612645; // 2026-12-07 03:04:05 UTC, a Monday
+    struct tm tmKnown;
+    SYSTEMTIME st{};
+    TmToSystemTime(gmtime_r(&tKnown, &tmKnown), &st);
+    EXPECT_EQ(std::make_tuple(2026, 12, 1, 7, 3, 4, 5),
+              std::make_tuple(st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute,
+                              st.wSecond));
+    std::int64_t i64 = 0;
+    SysTimeToTime64(st, i64);
+    EXPECT_EQ(tKnown, i64);
+    SysTimeToTime64({1969, 12, 3, 31, 23, 59, 59, 0}, i64);
+    EXPECT_EQ(0, i64);
+    char szName[260], szGuid[64];
+    ASSERT_EQ(TRUE, GetTempFileName("/tmp", "pre", 0, szName));
+    EXPECT_EQ(std::string("/tmp/pre"), std::string(szName, 8));
+    EXPECT_EQ(14u, strlen(szName));
+    ASSERT_EQ(TRUE, CreateNewGUID(szGuid, sizeof(szGuid)));
+    const std::string guid = szGuid;
+    EXPECT_EQ('4', guid.at(guid.find('-', guid.find('-') + 1) + 1)) << guid;
+}
+
+// Another thread's Lock waits for Unlock.
+TEST(Compat, Mutex)
+{
+    KVMutex mutex;
+    std::atomic<bool> bTaken{false};
+    mutex.Lock();
+    std::thread other([&] { bTaken = mutex.Lock() && mutex.Unlock(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(bTaken);
+    mutex.Unlock();
+    other.join();
+    EXPECT_TRUE(bTaken);
 }
 
 // A copy over a longer file does not truncate it; removing a tree removes
@@ -80,7 +157,7 @@ TEST(StringUtilities, Comparisons)
         {-1, my_wcscmp(W(u"\u00FF").c_str(), W(u"\u0100").c_str())}, {1, my_wcscmp(nullptr, W(u"a").c_str())},
         {0, my_wcsicmp(W(u"[\u0161").c_str(), W(u"{\u0141").c_str())}, {1, my_wcsicmp(W(u"\u0141").c_str(), W(u"A").c_str())},
         {1, my_wcscscmp(W(u"\uFFE9").c_str(), "\xE9")}, {0, my_stricmp("\xE9", "\xC9")}, {1, my_stricmp("\x80", "a")},
-        {0, my_strnicmp("abcZ", "ABCy", 3)}, {1, my_stricmp("abcZ", "ABCy")}};
+        {0, my_strnicmp("abcZ", "ABCy", 3)}, {1, my_stricmp("abcZ", "ABCy")}, {1, my_wcscscmp(W(u"\u00E9").c_str(), "\xE9")}};
     for (const auto& [text, sought, iOffset] : {std::tuple{"xyz", "xzz", -1}, {"xyz", "", 0},
          {"abc", "c", 2}, {"axcabc", "abc", 3}, {"abxdabcd", "abcd", 4}})
         EXPECT_EQ(iOffset, my_strstr(text, sought) ? my_strstr(text, sought) - text : -1) << text;
@@ -92,5 +169,17 @@ TEST(StringUtilities, Comparisons)
     my_wstring buffer = W(u"123456789");
     my_wmemmove(&buffer[3], &buffer[0], 6);
     EXPECT_EQ(W(u"123123456"), buffer) << "overlapping, the source below";
+    // Case changes end at 'Z' and 'z'; a bounded copy terminates what it
+    // cuts; narrow bytes widen sign-extended; the last match is found.
+    my_wstring text = W(u"az{AZ[");
+    EXPECT_EQ(W(u"AZ{AZ["), my_wcsupr(&text[0]));
+    EXPECT_EQ(W(u"az{az["), my_wcslwr(&text[0]));
+    EXPECT_EQ(W(u"xx{az["), my_wcsnset(&text[0], 'x', 2));
+    my_wchar_t aw16[8] = {'q', 'q', 'q', 'q', 'q', 'q', 'q', 0};
+    EXPECT_EQ(W(u"abc"), my_wcsncpy(aw16, W(u"abcdef").c_str(), 3));
+    EXPECT_EQ(W(u"\uFFE9a"), CopySZToWSZ(aw16, "\xE9"
+                                               "a"));
+    const my_wstring abab = W(u"abab");
+    EXPECT_EQ(abab.c_str() + 3, my_wcsrchr(abab.c_str(), 'b'));
 }
 } // namespace
