@@ -68,7 +68,8 @@ TEST(Compat, Conversions)
 }
 
 // Named events: a name is cut to its first 14 characters; only the creator's
-// close removes the name; an unsignalled event resets and times out.
+// close removes the name; an unsignalled event resets and times out; a
+// signal set through one handle is seen, and kept, by the others.
 TEST(Compat, Events)
 {
     HANDLE hCreated = CreateEvent(nullptr, FALSE, FALSE, "/xeda-event-12A");
@@ -79,6 +80,9 @@ TEST(Compat, Events)
     ASSERT_NE(nullptr, hOpened);
     EXPECT_EQ(TRUE, ResetEvent(hOpened));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(hOpened, 0));
+    EXPECT_EQ(TRUE, SetEvent(hOpened)); // a wait never consumes the signal
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hCreated, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hCreated, 0));
     EXPECT_EQ(1u, WaitForSingleObject(nullptr, 0));
     EXPECT_TRUE(CloseHandle(hOpened) && CloseHandle(hAgain));
     HANDLE hStill = OpenEvent(0, FALSE, "/xeda-event-12");
