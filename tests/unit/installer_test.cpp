@@ -12,6 +12,7 @@
 
 #include "process.h"
 #include "testkit.h"
+#include "xedamisc.h"
 #include "xedasvpk.h"
 
 namespace
@@ -150,6 +151,17 @@ TEST(GetDiskFreeSpace, BlocksAvailableToUsersAndCodes)
     EXPECT_EQ(0, umount("/tmp/reserved"));
     EXPECT_EQ(FALSE, GetDiskFreeSpace("/var/tmp/no/such/dir/", &uiFree, &dwCode));
     EXPECT_EQ(DISK_ERR_NO_PATH, dwCode);
+}
+
+// The agent's library (its stand-in here) wants room for the whole folder
+// name and its terminator, 37 bytes.
+TEST(AgentLibrary, ConfigDirNeedsItsWholeLength)
+{
+    char szDir[37];
+    ASSERT_TRUE(tk::Write(std::string(tk::kConfigDir) + "x", ""));
+    EXPECT_EQ(FALSE, GetClientAgentConfigDir(szDir, 36));
+    EXPECT_EQ(TRUE, GetClientAgentConfigDir(szDir, 37));
+    EXPECT_EQ(tk::kConfigDir, std::string(szDir));
 }
 
 // The crontab lines themselves are the system tests'; the shell commands
