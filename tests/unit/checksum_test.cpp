@@ -72,33 +72,6 @@ TEST(Checksum, AddCheckAndDescriptorForm)
     EXPECT_EQ(std::string(4, '\0'), tk::Read("/tmp/data"));
 }
 
-// RFC 1321's suite and 'a' around the padding boundaries (by hashlib); the
-// bit count carries into its high word.
-TEST(Md5, KnownAnswersAndBitCount)
-{
-    const std::pair<std::string, const char*> cases[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
-        {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
-        {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
-        {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435"}};
-    CMd5 md5;
-    for (const auto& [text, digest] : cases)
-    {
-        BYTE byDigest[16] = {};
-        EXPECT_EQ(1, md5.CalculateMD5(Bytes(text), ULONG(text.size()), byDigest));
-        EXPECT_EQ(digest, Hex(byDigest)) << text;
-    }
-    CONTEXT_MD5 context{};
-    ASSERT_EQ(1, md5.InitMD5(&context));
-    context.ulNumberOfBits[0] = 0xFFFFFFF8u;
-    ASSERT_EQ(1, md5.UpdateMD5(&context, Bytes("a"), 1));
-    EXPECT_EQ(1u, context.ulNumberOfBits[1]);
-    EXPECT_EQ(0, md5.UpdateMD5(&context, nullptr, 0));
-}
-
 // A scripted file source: each read fills its count with 'a' + the read's index.
 struct FakeWrap : IFileWrap
 {
@@ -119,7 +92,8 @@ struct FakeWrap : IFileWrap
 // The path form reads through the wrapper and closes what it opened, once;
 // a count past its buffer is refused like a read error. Validation says
 // whether one byte anywhere differs. The digest of 1024 'a', 1000 'b' and
-// 3 'c' is Python's.
+// 3 'c' is Python's. Known answers over every length and chunking are the
+// fuzz target's (against OpenSSL).
 TEST(Md5, PathFormAndValidation)
 {
     const std::vector<int> cases[] = {{}, {1024, -1}, {2000}, {1024, 1000, 3, 0}};
@@ -148,6 +122,14 @@ TEST(Md5, PathFormAndValidation)
         EXPECT_EQ(1, md5.ValidateMD5(Bytes("aaa"), 3, expected, &iVerdict));
         EXPECT_EQ(iByte < 0, iVerdict == 1) << iByte;
     }
+    // A null buffer is refused even with nothing to read; the bit count
+    // carries into its high word (only half a gigabyte would show it).
+    CONTEXT_MD5 context{};
+    ASSERT_EQ(1, md5.InitMD5(&context));
+    EXPECT_EQ(0, md5.UpdateMD5(&context, nullptr, 0));
+    context.ulNumberOfBits[0] = 0xFFFFFFF8u;
+    ASSERT_EQ(1, md5.UpdateMD5(&context, Bytes("a"), 1));
+    EXPECT_EQ(1u, context.ulNumberOfBits[1]);
 }
 
 } // namespace
