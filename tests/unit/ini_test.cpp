@@ -43,26 +43,6 @@ std::string ReadMap(const std::string& text) // section "S": "key=value;" each
     return result;
 }
 
-TEST(Ini, LineHelpers)
-{
-    // clang-format off
-    const std::tuple<char, std::string, const char*> cases[] = {
-        {'T', "\t\r\n\v\f a b \t\r\n\v\f", "a b"}, {'S', "[ a b ] ;x", "a b"}, {'S', "[a]b]", "a"},
-        {'S', "[abc", "(null)"}, {'K', "KEY \t= v", "0"}, {'K', " key=v", "-1"}, {'K', "keyx", "-1"}};
-    // clang-format on
-    for (auto [helper, line, expected] : cases) // CompareKey against "key": "0" or "-1"
-    {
-        const char* result = helper == 'T'                      ? Trim(&line[0])
-                             : helper == 'S'                    ? GetSectionName(&line[0])
-                             : CompareKey(&line[0], "key") == 0 ? "0"
-                                                                : "-1";
-        EXPECT_STREQ(result ? result : "(null)", expected) << helper << " " << line;
-    }
-    char szLine[] = "  x ";
-    EXPECT_EQ(Trim(szLine), szLine + 2);
-    EXPECT_EQ(szLine[0], '\0') << "leading blanks are overwritten";
-}
-
 TEST(Ini, Readers)
 {
     const std::string a300(300, 'a'), b253(253, 'b');
@@ -75,11 +55,12 @@ TEST(Ini, Readers)
         {"[T]\nkey=t\n[S]\nkey\nkey=s\n", "1 s"}, {"[S]\nk=1\n[T]\nkey=v\n", "0 DEF"},
         {"[S]\nkey=" + a300, "251 " + a300.substr(49)}, {"[S]\nx=" + b253 + "key=tail\n", "4 tail"}};
     const std::pair<std::string, std::string> ints[] = {
-        {"[DATA_FOR_UPGRADE]\ntype = 2\n", "2 0"}, {"  [ data_for_upgrade ] ;c\r\n  TYPE = -7 \r\n", "-7 0"},
+        {"[DATA_FOR_UPGRADE]\ntype = 2\n", "2 0"}, {"\v [ data_for_upgrade ] ;c\r\n \f TYPE \t= -7 \v\r\n", "-7 0"},
         {"[DATA_FOR_UPGRADE]\ntype=\n", "7 201"}, {"[DATA_FOR_UPGRADE]\ntype\n", "7 201"},
         {"[DATA_FOR_UPGRADE]\ntype=abc\n", "0 0"}, {"[DATA_FOR_UPGRADE]\n; type=2\n# type=1\n", "7 202"},
         {"[DATA_FOR_UPGRADE]\ntyped=5\n[X]\ntype=1\n", "7 202"}, {"[X]\ntype=1\n[DATA_FOR_UPGRADE]\ntype=2", "2 0"},
-        {"[DATA_FOR_UPGRADE_64]\ntype=1\n", "7 204"}, {"; [DATA_FOR_UPGRADE]\ntype=1\n", "7 204"}};
+        {"[DATA_FOR_UPGRADE_64]\ntype=1\n", "7 204"}, {"; [DATA_FOR_UPGRADE]\ntype=1\n", "7 204"},
+        {"[DATA_FOR_UPGRADE]x]\ntype=2\n", "2 0"}, {"[DATA_FOR_UPGRADE\ntype=2\n", "7 204"}};
     const std::pair<std::string, std::string> maps[] = {
         {"[S]\na==b\n=x\nnovalue\n", "0 a=b;"}, {"[S]\na = b=c\na=2\nA=3\n", "0 A=3;a=b;"},
         {"  [ s ] \r\n; c=1\n\n  k =  v \r\n[T]\nt=1\n", "0 k= v;"}, {"[S_64]\nk=v\n", "0 "},
@@ -105,6 +86,9 @@ TEST(Ini, Readers)
     std::map<std::string, std::string> entries;
     EXPECT_EQ(-1, ReadIniFileSectionIntoMap("S", entries, "/no/such.ini"));
     EXPECT_EQ(-1, ReadIniFileSectionIntoMap(" \t", entries, kIni.c_str()));
+    char szLine[] = "  x "; // trimmed in place: the leading blanks are overwritten
+    EXPECT_EQ(Trim(szLine), szLine + 2);
+    EXPECT_EQ(szLine[0], '\0');
 }
 
 // Key "k", value "v", section "S"; no file before when the row says so.
