@@ -26,7 +26,7 @@ class DownloadFileTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(tk::Write(tk::Www() + "/p", kBody) && tk::Write(tk::Www() + "/empty", ""));
+        ASSERT_TRUE(tk::Write(tk::Www() + "/p", kBody));
         for (const tk::Strings& proxy : {tk::Strings{"start-tinyproxy", "--auth", "u:p"},
                                          {"start-dante"},
                                          {"start-tinyproxy", "--port", "65535"},
