@@ -1,14 +1,11 @@
-// CRC-32 and MD5 known answers, the checksummed files and MD5's path form. The engines, the chunked
-// and file forms against zlib, and MD5 in pieces against OpenSSL, are the checksum fuzz target's,
-// whose seeds every build replays.
-#include <fcntl.h>
+// MD5's path form, validation and context. Every CRC-32 form, the checksummed files and MD5's
+// known answers are the checksum fuzz target's (against zlib and OpenSSL), whose seeds every
+// build replays.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "crc32.h"
 #include "md5lib.h"
-#include "testkit.h"
 
 namespace
 {
@@ -23,53 +20,6 @@ std::string Hex(const BYTE* digest)
     for (int i = 0; i < 16; ++i)
         snprintf(szHex + 2 * i, 3, "%02x", digest[i]);
     return szHex;
-}
-
-// Only the string form hands the register out inverted; a length of 0 or
-// less processes nothing.
-TEST(Crc32, KnownAnswers)
-{
-    CKVCrc32 crc;
-    DWORD dwString = 0, dwBuff = 0, dwRegister = 0x1234;
-    ASSERT_EQ(1, crc.GetStringCrc32("123456789", &dwString));
-    ASSERT_EQ(1, crc.GetBuffCrc32(Bytes("123456789"), 9, &dwBuff));
-    ASSERT_EQ(1, crc.GetBuffCrc32Ex(Bytes("123456789"), -1, &dwRegister));
-    EXPECT_EQ(std::make_tuple(0xCBF43926u, 0x340BC6D9u, 0x1234u),
-              std::make_tuple(dwString, dwBuff, dwRegister));
-}
-
-// The CRC of the payload after the first four bytes goes there little-endian
-// (a short file gains them); then any changed byte fails the check. The
-// descriptor form starts where the descriptor stands.
-TEST(Checksum, AddCheckAndDescriptorForm)
-{
-    ASSERT_TRUE(tk::Write("/tmp/data", std::string(4, '\0') + "123456789"));
-    ASSERT_EQ(1, AddCheckSumToFile("/tmp/data"));
-    const std::string added = tk::Read("/tmp/data");
-    EXPECT_EQ("\x26\x39\xF4\xCB"
-              "123456789",
-              added);
-    EXPECT_EQ(1, CheckCheckSumOfFile("/tmp/data"));
-    for (size_t offset : {0, 3, 4, 12})
-    {
-        std::string changed = added;
-        changed[offset] ^= 1;
-        ASSERT_TRUE(tk::Write("/tmp/data", changed));
-        EXPECT_EQ(0, CheckCheckSumOfFile("/tmp/data")) << offset;
-    }
-    ASSERT_TRUE(tk::Write("/tmp/data", added));
-    const int fd = open("/tmp/data", O_RDONLY);
-    for (const auto& [start, expected] : {std::pair{0, 0x01D7120Fu}, {4, 0xCBF43926u}})
-    {
-        DWORD dwSum = 0;
-        ASSERT_EQ(start, lseek(fd, start, SEEK_SET));
-        ASSERT_EQ(1, CalculateCheckSumEx(fd, &dwSum));
-        EXPECT_EQ(expected, dwSum) << start;
-    }
-    EXPECT_EQ(0, close(fd));
-    ASSERT_TRUE(tk::Write("/tmp/data", "77"));
-    ASSERT_EQ(1, AddCheckSumToFile("/tmp/data"));
-    EXPECT_EQ(std::string(4, '\0'), tk::Read("/tmp/data"));
 }
 
 // A scripted file source: each read fills its count with 'a' + the read's index.
