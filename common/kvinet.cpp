@@ -19,6 +19,7 @@
 #include "inifun.h"
 #include "kvstats.h"
 #include "log.h"
+#include "safefs.h"
 #include "xedamisc.h"
 
 namespace
@@ -114,17 +115,21 @@ public:
     DestinationGuard(const DestinationGuard&) = delete;
     DestinationGuard& operator=(const DestinationGuard&) = delete;
 
+    // Whether the writer made the file: only then did this attempt download.
+    bool Created() const { return m_bClosed || m_file.stream != nullptr; }
     bool Close()
     {
         if (m_file.stream == nullptr)
             return true;
         const int iResult = std::fclose(m_file.stream);
         m_file.stream = nullptr;
+        m_bClosed = true;
         return iResult == 0;
     }
 
 private:
     FtpFile& m_file;
+    bool m_bClosed = false;
 };
 
 // The PUT body lives in a fixed file for the duration of one call; it is
@@ -413,13 +418,20 @@ BOOLEAN DeliverResponse(const std::string& strResponse, BOOLEAN boWriteResponseF
 size_t WriteMemoryCallback1(void* buffer, size_t size, size_t nmemb, void* stream)
 {
     FtpFile* pOut = static_cast<FtpFile*>(stream);
-    // Opened only now, so a transfer without body data neither creates nor
-    // truncates the destination.
+    // Opened only now, so a transfer without body data creates nothing. The
+    // destination is made as a new file of ours: whatever stood there (a
+    // link, a file someone keeps open) goes first and is never written into.
     if (pOut->stream == nullptr)
     {
-        pOut->stream = std::fopen(pOut->filename, "wb+");
+        UniqueFd fd(CreateNewFile(pOut->filename, 0644));
+        pOut->stream = fd.IsOpen() ? fdopen(fd.Get(), "wb") : nullptr;
         if (pOut->stream == nullptr)
+        {
+            RP_TRACE_ERROR("WriteMemoryCallback1", "cannot create %s: %s", pOut->filename,
+                           std::strerror(errno));
             return static_cast<size_t>(-1);
+        }
+        (void)fd.Release(); // the stream owns it now
         // Each chunk goes straight to the file in one write: no copy through
         // a stdio buffer, and a full disk fails the transfer at once rather
         // than at the final flush.
@@ -658,6 +670,13 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     {
         // The last buffered bytes never reached the disk (full, say).
         RP_TRACE_ERROR(__func__, "Error Writing file.");
+        bFailed = true;
+    }
+    if (!bFailed && !destination.Created())
+    {
+        // What stands at the destination is not this run's: it is never
+        // taken for the download.
+        RP_TRACE_ERROR(__func__, "no body received");
         bFailed = true;
     }
     if (!bFailed)

@@ -1,6 +1,8 @@
 #include "log.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -53,12 +55,48 @@ bool RotationDue(DWORD dwSize)
            g_szRPBackupFileName__ != nullptr;
 }
 
+// The log holds what support needs and nobody else should read (proxy
+// users and hosts, URLs): it is root's alone. A log or backup that an
+// earlier version left readable by others is narrowed, never widened; only
+// a regular file is, not a device the log may have been pointed at.
+void NarrowToOwner(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        (void)fchmod(fd, st.st_mode & 0700); // a trace must never stop its caller
+}
+
+UniqueFile OpenForAppend(const char* pcszPath)
+{
+    UniqueFd fd(open(pcszPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.IsOpen())
+        return nullptr;
+    NarrowToOwner(fd.Get());
+    UniqueFile fp(fdopen(fd.Get(), "ab"));
+    if (fp)
+        (void)fd.Release(); // the stream owns it now
+    return fp;
+}
+
+// The backup is narrowed once per process, when the log is first opened.
+void NarrowBackupOnce()
+{
+    static bool s_bNarrowed = false;
+    if (s_bNarrowed || g_szRPBackupFileName__ == nullptr)
+        return;
+    s_bNarrowed = true;
+    UniqueFd fd(open(g_szRPBackupFileName__, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.IsOpen())
+        NarrowToOwner(fd.Get());
+}
+
 // Opens the log for appending and, when it has reached the threshold, moves
 // it to the single backup and starts a fresh one. Null when the log cannot
 // be (re)opened; the caller then loses this one line.
 UniqueFile OpenWithRotation(const char* pcszLogFilename)
 {
-    UniqueFile fp(std::fopen(pcszLogFilename, "ab"));
+    NarrowBackupOnce();
+    UniqueFile fp = OpenForAppend(pcszLogFilename);
     if (!fp || !RotationDue(CurrentSize(fp.get())))
         return fp;
     fp.reset();
@@ -67,7 +105,7 @@ UniqueFile OpenWithRotation(const char* pcszLogFilename)
     if (access(g_szRPBackupFileName__, F_OK) == 0)
         (void)unlink(g_szRPBackupFileName__);
     (void)std::rename(pcszLogFilename, g_szRPBackupFileName__);
-    return UniqueFile(std::fopen(pcszLogFilename, "ab"));
+    return OpenForAppend(pcszLogFilename);
 }
 
 struct tm LocalNow()

@@ -30,6 +30,15 @@ int RunChildAndWait(const char* pcszProgram, char* const argv[],
     return iStatus;
 }
 
+int RunProgram(const std::vector<std::string>& args, const std::function<void()>& fnInChild)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str())); // exec never writes them
+    argv.push_back(nullptr);
+    return args.empty() ? -1 : RunChildAndWait(argv[0], argv.data(), fnInChild);
+}
+
 int RunShell(const char* pcszCommand)
 {
     return std::system(pcszCommand);

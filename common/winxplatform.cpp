@@ -21,6 +21,7 @@
 
 #include "commondefs.h"
 #include "handles.h"
+#include "safefs.h"
 
 // The last error of the whole process. Threads share it by design; the
 // relaxed atomic accesses keep concurrent callers from being undefined
@@ -383,51 +384,6 @@ bool WriteAll(int fd, const char* pData, std::size_t nSize)
         nSize -= static_cast<std::size_t>(nWritten);
     }
     return true;
-}
-
-// O_NOFOLLOW keeps a link (even one swapped in after it was examined) from
-// leading the removal out of the tree.
-UniqueDir OpenDirNoFollow(int fdParent, const char* pcszName)
-{
-    UniqueFd fd(openat(fdParent, pcszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.IsOpen())
-        return nullptr;
-    UniqueDir pDir(fdopendir(fd.Get()));
-    if (pDir)
-        (void)fd.Release(); // the stream owns it now
-    return pDir;
-}
-
-int RemoveTreeAt(int fdParent, const char* pcszName);
-
-int RemoveContents(DIR* pDir)
-{
-    const int fdDir = dirfd(pDir);
-    for (;;)
-    {
-        errno = 0;
-        const dirent* pEntry = readdir(pDir);
-        if (pEntry == nullptr)
-            return errno == 0 ? 0 : -1;
-        if (std::strcmp(pEntry->d_name, ".") == 0 || std::strcmp(pEntry->d_name, "..") == 0)
-            continue;
-        struct stat st;
-        if (fstatat(fdDir, pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return -1;
-        const int iResult = S_ISDIR(st.st_mode) ? RemoveTreeAt(fdDir, pEntry->d_name)
-                                                : unlinkat(fdDir, pEntry->d_name, 0);
-        if (iResult != 0)
-            return -1;
-    }
-}
-
-int RemoveTreeAt(int fdParent, const char* pcszName)
-{
-    UniqueDir pDir = OpenDirNoFollow(fdParent, pcszName);
-    if (!pDir || RemoveContents(pDir.get()) != 0)
-        return -1;
-    pDir.reset();
-    return unlinkat(fdParent, pcszName, AT_REMOVEDIR);
 }
 
 } // namespace

@@ -34,6 +34,11 @@ public:
         return iFd;
     }
     int Close() { return IsOpen() ? close(Release()) : 0; }
+    void Reset(int iFd)
+    {
+        (void)Close();
+        m_iFd = iFd;
+    }
 
 private:
     int m_iFd;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 // Runs pcszProgram (a full path) with argv in a child process and waits for
 // it. fnInChild, when given, runs in the child first (the caller's trace of
@@ -10,6 +12,9 @@
 // created or waited for; a child that cannot start the program exits with 127.
 int RunChildAndWait(const char* pcszProgram, char* const argv[],
                     const std::function<void()>& fnInChild = {});
+
+// The same with the argument vector as strings, the program's full path first.
+int RunProgram(const std::vector<std::string>& args, const std::function<void()>& fnInChild = {});
 
 // Runs the command through /bin/sh and waits for it; the status as system()
 // gives it.

@@ -20,6 +20,7 @@ const char kProxyOptionsDir[] = "/usr/lib/Zelvano/Zelvano/";
 const char kProxyOptionsFile[] = "kvinet.opt";
 const char kClientAgentRootDir[] = "/usr/lib/Zelvano/ClientAgent/";
 const char kDownloadLabel[] = "DownloadFile";
+const char kPasswordMask[] = "********";
 
 // Reads until nSize bytes, end of file or an error; returns the count read
 // or -1 on error.
@@ -77,8 +78,9 @@ bool ProxyAttempt(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath
     RP_TRACE_INFO(kDownloadLabel, "%s", config.szHostName);
     RP_TRACE_INFO(kDownloadLabel, "Username");
     RP_TRACE_INFO(kDownloadLabel, "%s", config.szUserName);
+    // Logs travel with support tickets: the password never reaches them.
     RP_TRACE_INFO(kDownloadLabel, "password");
-    RP_TRACE_INFO(kDownloadLabel, "%s", config.szPassword);
+    RP_TRACE_INFO(kDownloadLabel, "%s", kPasswordMask);
 
     if (inet.SPInitKVInet(pcszServerFileName, config.szHostName, static_cast<DWORD>(config.ushPort),
                           config.szUserName, config.szPassword, HTTP_REQ_VERB_POST,

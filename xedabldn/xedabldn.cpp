@@ -3,6 +3,7 @@
 
 #include <signal.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -102,6 +103,10 @@ bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwErr
 
 int XedabldnMain(int argc, char* argv[])
 {
+    // Before anything is created: whatever the agent's umask, nothing the
+    // installer makes is writable by others (files that hold secrets get
+    // their own narrower modes).
+    (void)umask(022);
     // An agent that does not wait for its children may have ignored SIGCHLD,
     // and that survives exec: every wait for tar, the shell or the cron
     // probes would then fail and a good package would be thrown away.

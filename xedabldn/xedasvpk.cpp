@@ -27,6 +27,7 @@
 #include "log.h"
 #include "md5lib.h"
 #include "process.h"
+#include "safefs.h"
 
 namespace
 {
@@ -453,11 +454,10 @@ const CRON_PROBE g_CronProbes[] = {
      "failed to start crond "},
 };
 
-// Every crontab command is "echo " + schedule + " root " + script + kTail.
-// The schedule's '*' and the tail's ">>" and "2>&1" are escaped so that the
-// shell hands them to echo as words; only the final ">> /etc/crontab" is the
-// shell's own redirection. In the fixed schedules the escaped blank makes
-// "*/1 *" one word, which echo prints with its single blank.
+// Every crontab line is schedule + " root " + script + kCronTail. The
+// installer writes the line itself, in one append: no shell ever sees it,
+// so no file name in the working directory can turn a '*' into something
+// else.
 struct CRON_LINE_DESC
 {
     const char* pcszSchedule; // null: minute and hour are formatted in
@@ -466,16 +466,16 @@ struct CRON_LINE_DESC
 
 const CRON_LINE_DESC g_CronLines[] = {
     /* CRON_LINE_SERVICE_PACK */ {nullptr, "/var/tmp/kvlinxsp/kvacascr"},
-    /* CRON_LINE_ROLLBACK */ {" */1\\ * \\* \\* \\*", "/var/tmp/installation/rollbackCA.sh"},
+    /* CRON_LINE_ROLLBACK */ {"*/1 * * * *", "/var/tmp/installation/rollbackCA.sh"},
     /* CRON_LINE_BUILD_INSTALLER */
-    {" */3\\ * \\* \\* \\*", "/var/tmp/ClientBuild/x86_64/aclinux/kvinstall"},
+    {"*/3 * * * *", "/var/tmp/ClientBuild/x86_64/aclinux/kvinstall"},
     /* CRON_LINE_UNINSTALLER */
-    {" */3\\ * \\* \\* \\*", "/var/tmp/installation/kvuninstall_clagnt"},
+    {"*/3 * * * *", "/var/tmp/installation/kvuninstall_clagnt"},
 };
 static_assert(sizeof(g_CronLines) / sizeof(g_CronLines[0]) == CRON_LINE_NONE,
               "one crontab line per enumCRON_LINE value");
 
-const char kCronTail[] = " 1 NULL \\>\\> /dev/null 2\\>\\&1  >> /etc/crontab";
+const char kCronTail[] = " 1 NULL >> /dev/null 2>&1";
 } // namespace
 
 int CheckCronStatus()
@@ -496,19 +496,25 @@ int CheckCronStatus()
     return 0;
 }
 
-BOOL FormatCronCommand(enumCRON_LINE eLine, int iMinute, int iHour, char* pszCmd, std::size_t nSize)
+BOOL FormatCronLine(enumCRON_LINE eLine, int iMinute, int iHour, char* pszLine, std::size_t nSize)
 {
     if (eLine < CRON_LINE_SERVICE_PACK || eLine >= CRON_LINE_NONE)
         return FALSE;
     const CRON_LINE_DESC& line = g_CronLines[eLine];
     char szSchedule[64];
     if (line.pcszSchedule == nullptr)
-        std::snprintf(szSchedule, sizeof(szSchedule), "%d %d \\* \\* \\*", iMinute, iHour);
+        std::snprintf(szSchedule, sizeof(szSchedule), "%d %d * * *", iMinute, iHour);
     else if (!CopyBounded(szSchedule, line.pcszSchedule))
         return FALSE;
-    return CopyBounded(pszCmd, nSize, "echo ") && AppendBounded(pszCmd, nSize, szSchedule) &&
-           AppendBounded(pszCmd, nSize, " root ") &&
-           AppendBounded(pszCmd, nSize, line.pcszScript) && AppendBounded(pszCmd, nSize, kCronTail);
+    return CopyBounded(pszLine, nSize, szSchedule) && AppendBounded(pszLine, nSize, " root ") &&
+           AppendBounded(pszLine, nSize, line.pcszScript) &&
+           AppendBounded(pszLine, nSize, kCronTail);
+}
+
+const char* CronScript(enumCRON_LINE eLine)
+{
+    return eLine >= CRON_LINE_SERVICE_PACK && eLine < CRON_LINE_NONE ? g_CronLines[eLine].pcszScript
+                                                                     : nullptr;
 }
 
 void ComputeServicePackRunTime(int iHour, int iMinute, int* piRunMinute, int* piRunHour)
@@ -550,6 +556,7 @@ const char kNameKey[] = "file_64";
 const char kTar[] = "/bin/tar";
 const char kOldAgentArchive[] = "/usr/lib/Zelvano/ClientAgentOld.tar.gz";
 const char kExtractStatusLabel[] = "Extract status:";
+const char kCrontab[] = "/etc/crontab";
 
 // What a failed step deletes. The package goes before the manifest.
 enum DELETE_SET : unsigned
@@ -584,10 +591,14 @@ struct MANIFEST_DESC
     MANIFEST_PATH eWhere;
 };
 
-enum FIRST_STAGE
+struct FLOW_DESC;
+
+// A flow that first installs the client-agent package, and the line that
+// rolls the agent back when that stage fails after changing it.
+struct FIRST_STAGE
 {
-    NO_FIRST_STAGE,
-    CLIENT_AGENT_STAGE_FIRST, // DownloadAndInstallCA, with the rollback on failure
+    const FLOW_DESC* pStage; // none: the flow has no first stage
+    enumCRON_LINE eRollbackLine;
 };
 
 // The service-pack and minor flows tell their caller about a null argument;
@@ -612,12 +623,12 @@ struct FAILURE_TEXTS
     const char* pcszPackageDownload;
 };
 
-// A shell command run right before extraction, with the traces around it.
-struct SHELL_STEP
+// The client-agent stage archives the installed agent before unpacking, so
+// that a failed stage can be rolled back.
+enum AGENT_ARCHIVE
 {
-    const char* pcszBefore;
-    const char* pcszCommand;
-    const char* pcszAfter;
+    NO_ARCHIVE,
+    ARCHIVE_AGENT_FIRST,
 };
 
 enum EXTRACT_TRACES
@@ -626,10 +637,16 @@ enum EXTRACT_TRACES
     TRACED_EXTRACTION, // the fork, child, status and "Outside Child" traces
 };
 
+enum EXTRACT_RETRY
+{
+    NO_RETRY,
+    RETRY_ONCE, // the major upgrade unpacks its package a second time
+};
+
 struct EXTRACT_DESC
 {
     EXTRACT_TRACES eTraces;
-    const char* pcszRetryCommand;  // a second attempt through the shell, or none
+    EXTRACT_RETRY eRetry;
     const char* pcszProgressLabel; // "executing !!!!!." under this label, or none
 };
 
@@ -648,12 +665,12 @@ struct FLOW_DESC
     const char* pcszLabel;
     MANIFEST_DESC manifest;
     NULL_ARGUMENT eNullArgument;
-    FIRST_STAGE eFirstStage;
+    FIRST_STAGE firstStage;
     CRON_CHECK eCronCheck;
     RECORD_READER pfnReadRecord;
     FAILURE_TEXTS texts;
     FAILURE_DELETES deletes;
-    const SHELL_STEP* pBeforeExtract;
+    AGENT_ARCHIVE eArchive;
     EXTRACT_DESC extract;
     FINISH_DESC finish;
 };
@@ -668,25 +685,20 @@ BOOLEAN ReadServicePackRecord(const char* pcszIniFile, const char* pcszKeyName,
     return CopyBounded(pRecord->szAppName, pRecord->XedaSvPkInfo.szServicePackName);
 }
 
-const SHELL_STEP g_OldAgentBackup = {
-    "Taking Old CA Backup.",
-    "tar -czf /usr/lib/Zelvano/ClientAgentOld.tar.gz /usr/lib/Zelvano/ClientAgent",
-    "ClientAgentOld.tar.gz taken."};
-
 // Deletion columns: reader, disk query, no space, verification, extraction.
 
 const FLOW_DESC g_ServicePackFlow = {
     "InstallXEDASP",
     {"capatch.ini", INSTALL_REQUEST_SERVICE_PACK, MANIFEST_IN_CALLER_BUFFER},
     STORE_NULL_ARGUMENT_CODE,
-    NO_FIRST_STAGE,
+    {nullptr, CRON_LINE_NONE},
     NO_CRON_CHECK,
     ReadServicePackRecord,
     {"Ini downloa failed", "GetServicePackInfo failed.", "SP download failed"},
     {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_NOTHING, DELETE_PACKAGE_AND_MANIFEST,
      DELETE_PACKAGE_AND_MANIFEST},
-    nullptr,
-    {SILENT_EXTRACTION, nullptr, nullptr},
+    NO_ARCHIVE,
+    {SILENT_EXTRACTION, NO_RETRY, nullptr},
     {"/var/tmp/kvlinxsp/kvacascr", nullptr, nullptr, CRON_LINE_SERVICE_PACK},
 };
 
@@ -694,14 +706,14 @@ const FLOW_DESC g_ClientAgentFlow = {
     "DownloadAndInstallCA",
     {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY},
     TRACE_NULL_ARGUMENT_ONLY,
-    NO_FIRST_STAGE,
+    {nullptr, CRON_LINE_NONE},
     NO_CRON_CHECK,
     GetMinorUpgradeCAPackInfo,
     {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed",
      "CA package download failed"},
     {DELETE_MANIFEST, DELETE_NOTHING, DELETE_NOTHING, DELETE_MANIFEST, DELETE_PACKAGE_AND_MANIFEST},
-    &g_OldAgentBackup,
-    {TRACED_EXTRACTION, nullptr, "!!!!!UnInstall in progress"},
+    ARCHIVE_AGENT_FIRST,
+    {TRACED_EXTRACTION, NO_RETRY, "!!!!!UnInstall in progress"},
     {"/var/tmp/installation/kvuninstall_clagnt", " CA package dir not downloaded",
      "scheduling cron job for uninstallation of client agent", CRON_LINE_UNINSTALLER},
 };
@@ -712,37 +724,43 @@ const FLOW_DESC g_MinorUpgradeFlow = {
     "InstallMinUPG",
     {"minupg.ini", INSTALL_REQUEST_UPGRADE, MANIFEST_IN_CALLER_BUFFER},
     STORE_NULL_ARGUMENT_CODE,
-    CLIENT_AGENT_STAGE_FIRST,
+    {&g_ClientAgentFlow, CRON_LINE_ROLLBACK},
     NO_CRON_CHECK,
     GetMinorUpgradePackInfo,
     {"minupg.ini download failed", "GetMinorUpgradePackInfo failed.",
      "MinorUpgrade  download failed"},
     {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_NOTHING, DELETE_MANIFEST,
      DELETE_PACKAGE_AND_MANIFEST},
-    nullptr,
-    {TRACED_EXTRACTION, nullptr, nullptr},
+    NO_ARCHIVE,
+    {TRACED_EXTRACTION, NO_RETRY, nullptr},
     {"/var/tmp/kvlinxsp/kvacascr", "Delta Changes not download",
      "!!!!!Scheduling cron job for Delta change via installation script", CRON_LINE_NONE},
 };
 
-// The shell retry always names the build's usual file name, whatever the
-// manifest called the package.
+// The second extraction unpacks the package this run verified, never a file
+// of the build's usual name that anyone could have left in /var/tmp/.
 const FLOW_DESC g_MajorUpgradeFlow = {
     "InstallMajorUPG",
     {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY},
     TRACE_NULL_ARGUMENT_ONLY,
-    NO_FIRST_STAGE,
+    {nullptr, CRON_LINE_NONE},
     CRON_MUST_RUN,
     GetMinorUpgradeCAPackInfo,
     {"Caupg.ini download failed", "GetMinorUpgradeCAPackInfo. failed",
      "CA package download failed"},
     {DELETE_MANIFEST, DELETE_MANIFEST, DELETE_MANIFEST, DELETE_PACKAGE_AND_MANIFEST,
      DELETE_PACKAGE_AND_MANIFEST},
-    nullptr,
-    {TRACED_EXTRACTION, "tar -xvf /var/tmp/linuxUpgradePack64.tar.gz -C /var/tmp",
-     "!!!!!UnInstall in progress"},
+    NO_ARCHIVE,
+    {TRACED_EXTRACTION, RETRY_ONCE, "!!!!!UnInstall in progress"},
     {"/var/tmp/ClientBuild", " ClientBuild dir is not downloaded",
      "scheduling cron job for installing major upgrade build", CRON_LINE_BUILD_INSTALLER},
+};
+
+// What a client-agent stage changed, which decides whether it can be rolled back.
+struct STAGE_OUTCOME
+{
+    bool bArchiveTaken; // this run's archive of the installed agent
+    bool bExtracted;    // this run's verified package unpacked
 };
 
 // Everything one run of a flow works on. The caller's three buffers are 260
@@ -768,6 +786,7 @@ struct FLOW_RUN
     bool bManifestDownloaded = false;
     bool bPackageDownloaded = false;
     DELETE_SET eDelete = DELETE_NOTHING;
+    STAGE_OUTCOME outcome = {false, false};
 };
 
 bool Fail(FLOW_RUN& run, DELETE_SET eDelete)
@@ -815,12 +834,35 @@ void StoreCode(DWORD* pdwError, DWORD dwCode)
         *pdwError = dwCode;
 }
 
-void RunShellIgnoringStatus(const char* pcszCommand)
+// A crontab line runs its script as root until someone removes it: the
+// script must be root's alone, and the line is appended only then.
+bool ScheduleLine(const FLOW_RUN& run, enumCRON_LINE eLine, int iMinute, int iHour)
 {
-    // Nothing downstream can tell whether the command worked (a crontab
-    // append, an archive of the old agent): its status is deliberately unused.
-    (void)RunShell(pcszCommand);
+    const char* pcszScript = CronScript(eLine);
+    const TRUST_RESULT trust = CheckRootOnly(pcszScript, TRUST_FILE);
+    if (trust.eFault != TRUST_OK)
+    {
+        RP_TRACE_ERROR(run.desc.pcszLabel, "script not trusted: %s: %s", trust.strAt.c_str(),
+                       TrustFaultText(trust.eFault));
+        StoreCode(run.pdwError, XEDA_ERR_SCRIPT_NOT_TRUSTED);
+        return false;
+    }
+    char szLine[MAX_CMD_LEN] = {0};
+    const int iError = FormatCronLine(eLine, iMinute, iHour, szLine, sizeof(szLine))
+                           ? AppendLine(kCrontab, szLine)
+                           : ENAMETOOLONG;
+    if (iError != 0)
+    {
+        RP_TRACE_ERROR(run.desc.pcszLabel, "crontab append failed: %s", std::strerror(iError));
+        StoreCode(run.pdwError, XEDA_ERR_CRONTAB_APPEND);
+        return false;
+    }
+    RP_TRACE_INFO(run.desc.pcszLabel, "crontab line added: %s", szLine);
+    return true;
 }
+
+BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath, int iKind,
+                DWORD* pdwError, STAGE_OUTCOME* pOutcome = nullptr);
 
 // ---- The steps, in the order every flow runs them -----------------------------
 
@@ -851,26 +893,43 @@ bool CopyArguments(FLOW_RUN& run)
     return true;
 }
 
+// Why a failed client-agent stage is not rolled back, or null when it is:
+// only a stage that archived the agent and unpacked its own verified
+// package has anything to undo, and only its own rollback script undoes it.
+const char* WhyNoRollback(const STAGE_OUTCOME& stage)
+{
+    if (!stage.bArchiveTaken)
+        return "this run took no archive of the agent";
+    if (!stage.bExtracted)
+        return "the client-agent package was not unpacked";
+    return nullptr;
+}
+
 bool RunClientAgentStage(FLOW_RUN& run)
 {
-    if (run.desc.eFirstStage != CLIENT_AGENT_STAGE_FIRST)
+    const FIRST_STAGE& first = run.desc.firstStage;
+    if (first.pStage == nullptr)
         return true;
     DWORD dwStageError = 0;
-    if (DownloadAndInstallCA(run.szCaURL1, run.szCaURL2, run.pszModulePath, run.iKind,
-                             &dwStageError))
+    STAGE_OUTCOME stage = {false, false};
+    if (RunFlow(*first.pStage, run.szCaURL1, run.szCaURL2, run.pszModulePath, run.iKind,
+                &dwStageError, &stage))
         return true;
     RP_TRACE_ERROR(run.desc.pcszLabel, "DownloadAndInstallCA failed");
-    // The archive may come from this run or an earlier one; either way the
-    // old agent can be restored from it.
     if (access(kOldAgentArchive, F_OK) != 0)
     {
         RP_TRACE_ERROR("Old  CA Backup is not present", "Exit");
         return Fail(run, DELETE_NOTHING);
     }
-    RP_TRACE_INFO("scheduling cron job for rollback of Client agent", "Exit");
-    char szCmd[MAX_CMD_LEN] = {0};
-    if (FormatCronCommand(CRON_LINE_ROLLBACK, 0, 0, szCmd, sizeof(szCmd)))
-        RunShellIgnoringStatus(szCmd);
+    const char* pcszWhyNot = WhyNoRollback(stage);
+    if (pcszWhyNot == nullptr)
+    {
+        RP_TRACE_INFO("scheduling cron job for rollback of Client agent", "Exit");
+        if (!ScheduleLine(run, first.eRollbackLine, 0, 0))
+            pcszWhyNot = "its line was not appended";
+    }
+    if (pcszWhyNot != nullptr)
+        RP_TRACE_ERROR(run.desc.pcszLabel, "no rollback scheduled: %s", pcszWhyNot);
     return Fail(run, DELETE_NOTHING);
 }
 
@@ -997,25 +1056,87 @@ bool VerifyPackage(FLOW_RUN& run)
     return Fail(run, run.desc.deletes.eVerify);
 }
 
-bool RunBeforeExtract(FLOW_RUN& run)
+// Writes the archive beside the old one and puts it in place only once tar
+// has succeeded: a failure (a full disk, say) keeps the last good archive.
+// The agent's files include its keys, so the archive is root's alone.
+bool WriteAgentArchive(std::string& strWhyNot)
 {
-    const SHELL_STEP* pStep = run.desc.pBeforeExtract;
-    if (pStep == nullptr)
-        return true;
-    RP_TRACE_INFO(run.desc.pcszLabel, "%s", pStep->pcszBefore);
-    RunShellIgnoringStatus(pStep->pcszCommand);
-    RP_TRACE_INFO(run.desc.pcszLabel, "%s", pStep->pcszAfter);
+    ReplacingFile archive;
+    if (!archive.Create(kOldAgentArchive))
+    {
+        strWhyNot = std::strerror(errno);
+        return false;
+    }
+    if (RunProgram({kTar, "-czf", archive.Path(), "/usr/lib/Zelvano/ClientAgent"}) != 0)
+    {
+        strWhyNot = "tar failed";
+        return false;
+    }
+    if (!archive.Commit())
+    {
+        strWhyNot = std::strerror(errno);
+        return false;
+    }
     return true;
 }
 
-// The second attempt of the major upgrade; errno is cleared first so that
-// what is left in it afterwards comes from running the command.
-bool RetryExtractionThroughShell(FLOW_RUN& run)
+// The flow goes on whether or not the archive was taken; only the rollback
+// depends on it.
+bool TakeAgentArchive(FLOW_RUN& run)
 {
-    char szCmnd[MAX_CMD_LEN] = {0};
-    (void)CopyBounded(szCmnd, run.desc.extract.pcszRetryCommand); // a constant that fits
+    if (run.desc.eArchive != ARCHIVE_AGENT_FIRST)
+        return true;
+    RP_TRACE_INFO(run.desc.pcszLabel, "Taking Old CA Backup.");
+    std::string strWhyNot;
+    run.outcome.bArchiveTaken = WriteAgentArchive(strWhyNot);
+    if (run.outcome.bArchiveTaken)
+        RP_TRACE_INFO(run.desc.pcszLabel, "ClientAgentOld.tar.gz taken.");
+    else
+        RP_TRACE_ERROR(run.desc.pcszLabel, "ClientAgentOld.tar.gz not taken: %s",
+                       strWhyNot.c_str());
+    return true;
+}
+
+// tar runs as root and would keep the archive's owners and modes, and would
+// unpack into whatever folder another user left under a name the package
+// uses. So the package is unpacked into a new folder of root's alone, owners
+// and group or other write bits dropped, and each entry is then moved into
+// /var/tmp/: root's own folders from an earlier update are merged into,
+// anything else there is replaced. 0, or tar's wait status, or -1.
+int UnpackPackage(const FLOW_RUN& run, bool bTraced)
+{
+    PrivateFolder unpack;
+    if (!unpack.Create(kWorkDir))
+    {
+        RP_TRACE_ERROR(run.desc.pcszLabel, "cannot unpack: %s", std::strerror(errno));
+        return -1;
+    }
+    const char* pcszLabel = run.desc.pcszLabel;
+    const int iStatus = RunProgram(
+        {kTar, "--no-same-owner", "--no-same-permissions", "-xvf", run.szPath, "-C", unpack.Path()},
+        [bTraced, pcszLabel] {
+            if (bTraced)
+                RP_TRACE_INFO(pcszLabel, "Inside Child !!!!!.");
+        });
+    if (iStatus != 0)
+        return iStatus;
+    UniqueFd fdWork(open(kWorkDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string strFailed = kWorkDir;
+    if (!fdWork.IsOpen() || !MoveEntriesInto(unpack.Fd(), fdWork.Get(), strFailed))
+    {
+        RP_TRACE_ERROR(pcszLabel, "cannot move %s into place: %s", strFailed.c_str(),
+                       std::strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+// The major upgrade's second attempt; errno is cleared first so that what is
+// left in it afterwards comes from that attempt.
+bool RetryExtraction(FLOW_RUN& run)
+{
     errno = 0;
-    const int iStatus = RunShell(szCmnd);
+    const int iStatus = UnpackPackage(run, false);
     const int iError = errno;
     if (iStatus == 0)
     {
@@ -1030,31 +1151,20 @@ bool RetryExtractionThroughShell(FLOW_RUN& run)
 bool ExtractPackage(FLOW_RUN& run)
 {
     const EXTRACT_DESC& extract = run.desc.extract;
-    char szTar[] = "/bin/tar";
-    char szExtractFlags[] = "-xvf";
-    char szDirFlag[] = "-C";
-    char szWorkDir[sizeof(kWorkDir)];
-    std::memcpy(szWorkDir, kWorkDir, sizeof(kWorkDir));
-    char* const tararg[] = {szTar, szExtractFlags, run.szPath, szDirFlag, szWorkDir, nullptr};
-
     const bool bTraced = extract.eTraces == TRACED_EXTRACTION;
     if (bTraced)
         RP_TRACE_INFO(run.desc.pcszLabel, "Before Fork is called!!!!!.");
-    const char* pcszLabel = run.desc.pcszLabel;
-    const int iStatus = RunChildAndWait(kTar, tararg, [bTraced, pcszLabel] {
-        if (bTraced)
-            RP_TRACE_INFO(pcszLabel, "Inside Child !!!!!.");
-    });
-    if (iStatus != 0)
+    if (UnpackPackage(run, bTraced) != 0)
     {
         if (bTraced)
         {
             RP_TRACE_ERROR(kExtractStatusLabel, "failed");
             RP_TRACE_ERROR("Extract", "Exit");
         }
-        if (extract.pcszRetryCommand == nullptr || !RetryExtractionThroughShell(run))
+        if (extract.eRetry != RETRY_ONCE || !RetryExtraction(run))
             return Fail(run, run.desc.deletes.eExtract);
     }
+    run.outcome.bExtracted = true;
     if (bTraced)
     {
         RP_TRACE_INFO(kExtractStatusLabel, "Success");
@@ -1065,20 +1175,12 @@ bool ExtractPackage(FLOW_RUN& run)
     return true;
 }
 
-bool FormatFinishCommand(const FINISH_DESC& finish, char (&szCmd)[MAX_CMD_LEN])
-{
-    int iMinute = 0;
-    int iHour = 0;
-    if (finish.eCronLine == CRON_LINE_SERVICE_PACK && !GetServicePackRunTime(&iMinute, &iHour))
-        return false;
-    return FormatCronCommand(finish.eCronLine, iMinute, iHour, szCmd, sizeof(szCmd));
-}
-
 bool ScheduleScript(FLOW_RUN& run)
 {
     const FINISH_DESC& finish = run.desc.finish;
-    char szCmd[MAX_CMD_LEN] = {0};
-    if (finish.eCronLine != CRON_LINE_NONE && !FormatFinishCommand(finish, szCmd))
+    int iMinute = 0;
+    int iHour = 0;
+    if (finish.eCronLine == CRON_LINE_SERVICE_PACK && !GetServicePackRunTime(&iMinute, &iHour))
         return Fail(run, DELETE_NOTHING);
     if (access(finish.pcszExpectedPath, F_OK) != 0)
     {
@@ -1088,8 +1190,8 @@ bool ScheduleScript(FLOW_RUN& run)
     }
     if (finish.pcszScheduleLabel != nullptr)
         RP_TRACE_INFO(finish.pcszScheduleLabel, "Exit");
-    if (finish.eCronLine != CRON_LINE_NONE)
-        RunShellIgnoringStatus(szCmd);
+    if (finish.eCronLine != CRON_LINE_NONE && !ScheduleLine(run, finish.eCronLine, iMinute, iHour))
+        return Fail(run, DELETE_NOTHING);
     return true;
 }
 
@@ -1098,23 +1200,27 @@ typedef bool (*FLOW_STEP)(FLOW_RUN&);
 const FLOW_STEP g_FlowSequence[] = {
     CheckArguments,   CopyArguments,    RunClientAgentStage, BuildManifestLocation,
     CheckCronService, DownloadManifest, ReadPackageRecord,   BuildPackageURLs,
-    CheckFreeSpace,   DownloadPackage,  VerifyPackage,       RunBeforeExtract,
+    CheckFreeSpace,   DownloadPackage,  VerifyPackage,       TakeAgentArchive,
     ExtractPackage,   ScheduleScript,
 };
 
 BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath, int iKind,
-                DWORD* pdwError)
+                DWORD* pdwError, STAGE_OUTCOME* pOutcome)
 {
     FLOW_RUN run{desc, pszURL1, pszURL2, pszModulePath, iKind, pdwError};
+    BOOLEAN bResult = TRUE;
     for (FLOW_STEP step : g_FlowSequence)
     {
         if (!step(run))
         {
             DeleteAfterFailure(run);
-            return FALSE;
+            bResult = FALSE;
+            break;
         }
     }
-    return TRUE;
+    if (pOutcome != nullptr)
+        *pOutcome = run.outcome;
+    return bResult;
 }
 } // namespace
 

@@ -37,7 +37,9 @@ enum XEDA_ERROR_CODE : DWORD
     XEDA_ERR_CRC_MISMATCH = 605,
     XEDA_ERR_MD5_FAILED = 606, // the file's MD5 could not be computed
     XEDA_ERR_MD5_MISMATCH = 607,
-    XEDA_ERR_NO_CRON = 608, // the major upgrade found no cron daemon
+    XEDA_ERR_NO_CRON = 608,            // the major upgrade found no cron daemon
+    XEDA_ERR_SCRIPT_NOT_TRUSTED = 609, // a script to schedule that others than root can change
+    XEDA_ERR_CRONTAB_APPEND = 610,     // the crontab line could not be appended
 };
 
 // Codes of GetDiskFreeSpace.
@@ -94,11 +96,13 @@ enum enumCRON_LINE
     CRON_LINE_NONE,            // no line at all
 };
 
-// Writes the shell command that appends the line to /etc/crontab into
-// pszCmd (nSize bytes). iMinute and iHour are used by the service-pack line
-// only. Returns FALSE for CRON_LINE_NONE or when the command does not fit.
-BOOL FormatCronCommand(enumCRON_LINE eLine, int iMinute, int iHour, char* pszCmd,
-                       std::size_t nSize);
+// Writes the crontab line, without its line end, into pszLine (nSize
+// bytes). iMinute and iHour are used by the service-pack line only. Returns
+// FALSE for CRON_LINE_NONE or when the line does not fit.
+BOOL FormatCronLine(enumCRON_LINE eLine, int iMinute, int iHour, char* pszLine, std::size_t nSize);
+
+// The script the line runs as root; null for CRON_LINE_NONE.
+const char* CronScript(enumCRON_LINE eLine);
 
 // Run time of the service-pack line for a local time of iHour:iMinute: two
 // minutes later, or minute 2 of the next hour from minute 58 on.

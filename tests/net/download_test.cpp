@@ -46,7 +46,7 @@ protected:
 // nginx drops every direct connection. Then the options file decides: its
 // absence or shortness fails the call; an 800-byte file's last 12 bytes are
 // ignored; each proxy type reaches only a proxy of its protocol, and the
-// settings, password included, are traced in plain. Each row ends with a
+// settings are traced, the password masked. Each row ends with a
 // direct download on the same thread: a path that kept the (not recursive)
 // lock would hang it.
 TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
@@ -59,8 +59,8 @@ TEST_F(DownloadFileTest, FallbackThroughTheOptionsFile)
                                    "I DownloadFile|ReadProxySettings failed"}},
         {787, 0, 3128, true, false, {"E ReadProxySettings|read() failed.", "I DownloadFile|ReadProxySettings failed"}},
         {788, 0, 9, false, false, {"I DownloadFile|Proxy serverv name", "I DownloadFile|127.0.0.1", "I DownloadFile|Username",
-                                   "I DownloadFile|", "I DownloadFile|password", "I DownloadFile|", "I DownloadFile|failed with Proxy"}},
-        {800, 0, 3128, true, true, {"I DownloadFile|Username", "I DownloadFile|u", "I DownloadFile|password", "I DownloadFile|p",
+                                   "I DownloadFile|", "I DownloadFile|password", "I DownloadFile|********", "I DownloadFile|failed with Proxy"}},
+        {800, 0, 3128, true, true, {"I DownloadFile|Username", "I DownloadFile|u", "I DownloadFile|password", "I DownloadFile|********",
                                     "I DownloadFile|successfull down", "I DownloadFile|Exit"}},
         {788, 7, 65535, false, false, {"I DownloadFile|successfull down"}},
         {788, 2, 1080, true, false, {"I DownloadFile|successfull down"}},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -32,6 +33,25 @@ const std::string kSmallTmp = "mount -t tmpfs -o size=2m t /var/tmp";
 const std::string kNoTmp = "mount --bind /var/log /mnt && mount -t tmpfs t /var && mkdir /var/log "
                            "&& mount --bind /mnt /var/log";
 const std::string kIgnoreSigchld = R"(exec bash -c 'trap "" CHLD; exec "$0" "$@"' "$0" "$@")";
+// A crontab that cannot be written; a gzip (first on PATH, as tar finds it)
+// that unpacks but cannot pack.
+const std::string kReadOnlyCrontab = "mount -o remount,ro,bind /etc/crontab";
+const std::string kGzipPacksNothing =
+    R"(mkdir -p /tmp/sys/gz && printf '#!/bin/sh\ncase "$*" in *-d*) exec /bin/gzip "$@";; esac\nexit 1\n' )"
+    R"(> /tmp/sys/gz/gzip && chmod 755 /tmp/sys/gz/gzip && export PATH=/tmp/sys/gz:$PATH)";
+
+// Root's alone: not a link, owned by root, not writable by group or others.
+inline bool RootOnly(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && st.st_uid == 0 &&
+           (st.st_mode & 022) == 0;
+}
+inline mode_t Mode(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 // make_update.py options of a package whose scripts only exist, or of one
 // that is no archive at all.

@@ -16,25 +16,43 @@ std::string ManifestValue(const std::string& key)
     return manifest.substr(at, manifest.find('\n', at) - at);
 }
 
+// What another user (uid 65534) left in /var/tmp/ beforehand, and owners and
+// modes in the archive, change nothing: the package and what it unpacks are
+// root's alone, nothing is written through a link, and the log holding the
+// proxy's user is readable by root only, however an older version left it.
 TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
 {
+    const Strings urls = {tk::Url(1, "upd"), tk::Url(2, "upd")};
     // An agent that ignores SIGCHLD hands that on: tar's status must still count.
-    const std::tuple<Strings, Strings, std::string> cases[] = {
-        // the two base URLs, manifest options, the machine
-        {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}, ""},
+    const std::tuple<Strings, Strings, std::string, std::string> cases[] = {
+        // the two base URLs, manifest options, the machine, what uid 65534 left
+        {urls, {}, "", ""},
         {{tk::Url(1, "upd", true), tk::Url(2, "upd", true)},
          {"--before", std::string(10000, 'x')},
+         "",
          ""},
-        {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {}, kIgnoreSigchld},
-        {{tk::Url(1, "upd"), tk::Url(2, "upd")}, {"--path-digest"}, ""},
-        {{kRefused, tk::Url(2, "upd")}, {}, ""}}; // its trace is checked below
-    for (const auto& [urls, extra, wrap] : cases)
+        {urls, {}, kIgnoreSigchld, ""},
+        {urls, {"--path-digest", "--owner", "1000", "--mode", "777"}, "umask 0", ""},
+        {urls, {}, "", "ln -s victim sp.tgz && chown -h 65534 sp.tgz"},
+        {urls, {}, "", "ln victim sp.tgz"},
+        {urls, {}, "", "echo mine > sp.tgz && chmod 666 sp.tgz && chown 65534 sp.tgz"},
+        {urls, {}, "", "mkdir -m 777 kvlinxsp && chown 65534 kvlinxsp"},
+        {{kRefused, tk::Url(2, "upd")}, {}, "", ""}}; // its trace is checked below
+    for (const auto& [urls, extra, wrap, planted] : cases)
     {
         Reset();
         Publish(ServicePack(extra));
+        for (const char* log : {tk::kTraceLog, "/var/log/xedabldn.bak"})
+            ASSERT_TRUE(tk::Write(log, "") && chmod(log, 0644) == 0);
+        ASSERT_TRUE(tk::Write("/var/tmp/victim", "root's\n"));
+        ASSERT_EQ(0, tk::Run({"/bin/sh", "-c", planted}, "/dev/null", "/var/tmp"));
         ExpectClean(Run({urls[0], urls[1], "-casp", kModule}, wrap));
-        EXPECT_TRUE(ScheduledServicePack()) << tk::Read("/etc/crontab");
-        EXPECT_EQ(Left(), (Strings{"kvlinxsp", "sp.tgz", "capatch.ini"}));
+        EXPECT_TRUE(ScheduledServicePack()) << planted << tk::Read("/etc/crontab");
+        EXPECT_EQ(Left(), (Strings{"kvlinxsp", "sp.tgz", "victim", "capatch.ini"}));
+        EXPECT_EQ("root's\n", tk::Read("/var/tmp/victim"));
+        for (const char* path : {"sp.tgz", "kvlinxsp", "kvlinxsp/kvacascr"})
+            EXPECT_TRUE(RootOnly(std::string("/var/tmp/") + path)) << path << " " << planted;
+        EXPECT_EQ(0600u, Mode(tk::kTraceLog) | Mode("/var/log/xedabldn.bak"));
         EXPECT_EQ(tk::Read(tk::Www() + "/upd/capatch.ini"), tk::Read(kModule + "capatch.ini"));
         EXPECT_EQ(Paths(), (Strings{"/upd/capatch.ini", "/upd/sp.tgz"}));
         EXPECT_NE(std::string::npos, tk::Read(kWork + "out").find("kvlinxsp/kvacascr"))
@@ -108,6 +126,10 @@ TEST_F(ServicePackTest, FailureTable)
         {ServicePack(), {"E GetDiskFreeSpace|Invalid Path", "E InstallXEDASP|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
         {ServicePack(), {"I InstallXEDASP|both URL are same", "E InstallXEDASP|Ini downloa failed"}, {}, 0, "",
          {kRefused, "HTTP://127.0.0.1:1/UPD", "-CASP", kModule}},
+        {ServicePack(), {"E InstallXEDASP|crontab append failed: Read-only file system"}, {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2,
+         kReadOnlyCrontab},
+        {Update("sp", "sp.tgz", {}, {"--link", "kvlinxsp/kvacascr=/bin/true"}),
+         {"E InstallXEDASP|script not trusted: /var/tmp/kvlinxsp/kvacascr: a link"}, {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2},
         // clang-format on
     };
     for (const auto& c : cases)

@@ -35,8 +35,12 @@ protected:
     }
 };
 
+// A file in the working directory named like the line's schedule plus a
+// line of its own changes nothing; the archive holds the agent's keys and is
+// root's alone.
 TEST_F(UpgradeTest, MinorArchivesTheAgentUnpacksBothPackagesAndSchedulesTheUninstaller)
 {
+    ASSERT_TRUE(tk::Write("/tmp/3 =x\n* * * * * root sh /tmp/evil\n#", ""));
     Reset("1");
     Publish(kAgent);
     Publish(kDelta);
@@ -47,6 +51,7 @@ TEST_F(UpgradeTest, MinorArchivesTheAgentUnpacksBothPackagesAndSchedulesTheUnins
     EXPECT_EQ(0, tk::Run({"/bin/tar", "-xzOf", kArchive, "usr/lib/Zelvano/ClientAgent/bin/kvagent"},
                          kWork + "agent"));
     EXPECT_EQ("agent\n", tk::Read(kWork + "agent"));
+    EXPECT_EQ(0600u, Mode(kArchive));
     EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/ca.tgz", "/upd/minupg.ini",
                                 "/upd/delta.tgz"}));
     EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), tk::Lines(R"(I InstallMinUPG|minupg.ini
@@ -82,21 +87,27 @@ I !!!!!Scheduling cron job for Delta change via installation script|Exit
 I main|Exit)")));
 }
 
-// A failed agent stage schedules the rollback when an archive of the agent
-// exists (taken by this run or an earlier one), and nothing otherwise. A
-// failure after that stage undoes nothing of it.
+// A failed agent stage is rolled back only when it changed something: it
+// took the archive of the agent and unpacked its own package, whose rollback
+// script then runs. An archive that failed keeps the earlier one. A failure
+// after that stage undoes nothing of it.
 TEST_F(UpgradeTest, MinorFailureTable)
 {
-    const std::string rollback = "I scheduling cron job for rollback of Client agent|Exit",
-                      noBackup = "E Old  CA Backup is not present|Exit";
+    const std::string
+        rollback = "I scheduling cron job for rollback of Client agent|Exit",
+        noBackup = "E Old  CA Backup is not present|Exit",
+        noArchive = "E InstallMinUPG|no rollback scheduled: this run took no archive of the agent";
     const Strings caLeft = {"ca.tgz", "installation", "linuxupgrade.ini", "archive"}, none;
     // clang-format off
     const struct { Strings agent, delta, trace, left, crontab; std::string wrap; bool bEarlierArchive; } cases[] = {
         {Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E  CA package dir not downloaded|Exit", rollback},
          caLeft, {kRollbackLine}},
-        {Garbage("ca", "ca.tgz", "5000"), kDelta, {"E Extract status:|failed", "E Extract|Exit", rollback}, {"archive"}, {kRollbackLine}},
+        {Garbage("ca", "ca.tgz", "5000"), kDelta, {"E Extract status:|failed", "E Extract|Exit",
+         "E InstallMinUPG|no rollback scheduled: the client-agent package was not unpacked"}, {"archive"}, {}},
         {none, kDelta, {"E DownloadAndInstallCA|GetMinorUpgradeCAPackInfo. failed", noBackup}, {}, {}},
-        {none, kDelta, {rollback}, {"archive"}, {kRollbackLine}, "", true},
+        {none, kDelta, {noArchive}, {"archive"}, {}, "", true},
+        {Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E DownloadAndInstallCA|ClientAgentOld.tar.gz not taken: tar failed",
+         "E  CA package dir not downloaded|Exit", noArchive}, caLeft, {}, kGzipPacksNothing, true},
         {Update("ca", "ca.tgz", {}, {"--set", "checksum1_64=1"}), kDelta,
          {"E CheckFileConsistency|Checksum mismatch In INI (1), From file (*", noBackup}, {"ca.tgz"}, {}},
         {Update("ca", "ca.tgz", {}, {"--set", "filelength_64=2097152"}), kDelta, {"E DownloadAndInstallCA|Space not availabe", noBackup},
@@ -178,23 +189,20 @@ I main|Exit)")));
                                       "I xedasvpk.cpp GetMinorUpgradeCAPackName|start.",
                                       "I xedasvpk.cpp InstallMajorUPG|Inside Child !!!!!."}));
 
-    // A build left under the fixed name by an earlier run rescues a package
-    // of another name that tar cannot unpack.
+    // What another user left under the build's usual name is never unpacked:
+    // the second attempt unpacks the verified package again.
     Reset("2");
     Shims("exit 0");
     Publish(kBuild, "earlier");
-    std::filesystem::copy_file(tk::Www() + "/earlier/linuxUpgradePack64.tar.gz",
-                               "/var/tmp/linuxUpgradePack64.tar.gz");
+    ASSERT_EQ(0,
+              tk::Run({"/bin/cp", tk::Www() + "/earlier/linuxUpgradePack64.tar.gz", "/var/tmp/"}));
+    ASSERT_EQ(0, chown("/var/tmp/linuxUpgradePack64.tar.gz", 65534, 65534));
     Publish(Garbage("ca", "other.tgz", "6000"));
     ExpectClean(RunSwitch("-CAUPG"));
-    EXPECT_EQ("", tk::MissingInOrder(
-                      tk::Trace(),
-                      {"E Extract status:|failed", "E Extract|Exit",
-                       "I Extract status:|extracting linuxUpgadePack", "I Extract status:|Success",
-                       "I scheduling cron job for installing major upgrade build|Exit"}));
-    EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
-    EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "other.tgz",
-                               "linuxupgrade.ini"}));
+    EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), {"E Extract status:|failed", "E Extract|Exit",
+                                                   "E extraction is failed with error %s|*"}));
+    EXPECT_EQ(NewCrontabLines(), Strings{});
+    EXPECT_EQ(Left(), Strings{"linuxUpgradePack64.tar.gz"});
 }
 
 // cron is tried before crond, and started only when it does not run; with

@@ -158,25 +158,10 @@ TEST(AgentLibrary, ConfigDirNeedsItsWholeLength)
     EXPECT_EQ(tk::kConfigDir, std::string(szDir));
 }
 
-// The crontab lines themselves are the system tests'; the shell commands
-// that append them are only seen here.
-TEST(Cron, ServicePackRunTimeAndCommands)
+// The minute and hour of the service-pack line at the hour's and the day's
+// end; the lines themselves are the system tests'.
+TEST(Cron, ServicePackRunTime)
 {
-    const std::string kTail = R"( 1 NULL \>\> /dev/null 2\>\&1  >> /etc/crontab)";
-    const std::pair<enumCRON_LINE, std::string> commands[] = {
-        {CRON_LINE_SERVICE_PACK, R"(echo 7 14 \* \* \* root /var/tmp/kvlinxsp/kvacascr)"},
-        {CRON_LINE_ROLLBACK, R"(echo  */1\ * \* \* \* root /var/tmp/installation/rollbackCA.sh)"},
-        {CRON_LINE_BUILD_INSTALLER,
-         R"(echo  */3\ * \* \* \* root /var/tmp/ClientBuild/x86_64/aclinux/kvinstall)"},
-        {CRON_LINE_UNINSTALLER,
-         R"(echo  */3\ * \* \* \* root /var/tmp/installation/kvuninstall_clagnt)"}};
-    for (const auto& [eLine, command] : commands)
-    {
-        char szCmd[512] = {};
-        EXPECT_EQ(TRUE, FormatCronCommand(eLine, 7, 14, szCmd, sizeof(szCmd)));
-        EXPECT_EQ(command + kTail, szCmd);
-    }
-
     const int times[][4] = {
         {14, 5, 7, 14}, {23, 57, 59, 23}, {14, 58, 2, 15}, {14, 59, 2, 15}, {23, 58, 2, 0}};
     for (const auto& t : times) // hour, minute -> minute, hour

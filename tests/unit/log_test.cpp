@@ -61,6 +61,9 @@ TEST(TraceLog, LineLayoutAndLevels)
         1, WriteToRpLogEx(nullptr, 1, "xedabldn", "Fn", "f.cpp", 7, "%d %s", 3, message.c_str()));
     EXPECT_EQ(tk::Trace().back(), "E Fn|3 " + message);
     EXPECT_EQ(0, Write("/var/log/no-dir/x.log", 1, "lost"));
+    ASSERT_EQ(0, symlink("/var/log/victim", "/var/log/link.log")); // never written through
+    EXPECT_EQ(0, Write("/var/log/link.log", 1, "lost"));
+    EXPECT_FALSE(tk::Exists("/var/log/victim"));
     EXPECT_EQ(0, Write(kLog, 1, "m", nullptr));
 }
 
