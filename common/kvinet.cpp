@@ -105,13 +105,21 @@ struct SlistFree
 };
 typedef std::unique_ptr<curl_slist, SlistFree> SlistPtr;
 
-// Closes the download destination if the file writer opened it. Close()
-// reports whether the last buffered bytes reached the file.
+// Closes the download destination if the file writer opened it, and
+// removes it unless the attempt is kept: a failed attempt leaves no partial
+// file, and removes only a file it created itself. Close() reports whether
+// the last buffered bytes reached the file.
 class DestinationGuard
 {
 public:
     explicit DestinationGuard(FtpFile& file) : m_file(file) {}
-    ~DestinationGuard() { (void)Close(); }
+    ~DestinationGuard()
+    {
+        const bool bCreated = Created();
+        (void)Close();
+        if (bCreated && !m_bKept)
+            (void)unlink(m_file.filename); // the file is ours; gone already is as good
+    }
     DestinationGuard(const DestinationGuard&) = delete;
     DestinationGuard& operator=(const DestinationGuard&) = delete;
 
@@ -126,11 +134,62 @@ public:
         m_bClosed = true;
         return iResult == 0;
     }
+    void Keep() { m_bKept = true; }
 
 private:
     FtpFile& m_file;
     bool m_bClosed = false;
+    bool m_bKept = false;
 };
+
+// What the download's writer knows besides its file.
+struct DOWNLOAD_SINK
+{
+    FtpFile file;
+    CURL* curl;
+    uint64_t ullMaxBytes;
+    uint64_t ullWritten;
+    bool bExceeded;
+};
+
+// Only the body of a 200 answer reaches the file (an error page or a
+// captive portal's redirect is no download), and never more of it than the
+// limit: counted as it is written, since libcurl's own limit only checks a
+// length the server announces.
+size_t WriteDownload(void* buffer, size_t size, size_t nmemb, void* pvSink)
+{
+    DOWNLOAD_SINK* pSink = static_cast<DOWNLOAD_SINK*>(pvSink);
+    long lStatus = 0;
+    if (pSink->file.stream == nullptr &&
+        (curl_easy_getinfo(pSink->curl, CURLINFO_RESPONSE_CODE, &lStatus) != CURLE_OK ||
+         lStatus != 200))
+        return 0; // the status is traced once the transfer has ended
+    const size_t nBytes = size * nmemb;
+    if (nBytes > pSink->ullMaxBytes - pSink->ullWritten)
+    {
+        pSink->bExceeded = true;
+        return 0;
+    }
+    pSink->ullWritten += nBytes;
+    return WriteMemoryCallback1(buffer, size, nmemb, &pSink->file);
+}
+
+// A source that never answers, or stops sending, must not hold the run (and
+// every request waiting behind it): such an attempt fails like a refused
+// connection, and the next one is tried.
+const long kConnectTimeoutSeconds = 60;
+const long kLowSpeedBytesPerSecond = 1024;
+const long kLowSpeedSeconds = 60;
+
+void SetDownloadBounds(CURL* curl, uint64_t ullMaxBytes)
+{
+    SetOpt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    SetOpt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+    SetOpt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    // An announced length over the limit ends the transfer before any byte.
+    if (ullMaxBytes <= static_cast<uint64_t>(INT64_MAX))
+        SetOpt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ullMaxBytes));
+}
 
 // The PUT body lives in a fixed file for the duration of one call; it is
 // removed on every path so no request text is left behind in /tmp. /tmp is
@@ -614,24 +673,28 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
                                              DWORD& /*rdwcbResponse*/)
 {
     RP_TRACE_INFO(__func__, "Entry.");
-    FtpFile ftpfile = {pcszFullFilePath, nullptr};
     RP_TRACE_INFO(__func__, "%s", OrNullText(pcszFullFilePath));
     if (pcszRequestDataA == nullptr || ppszResponse == nullptr || pcszFullFilePath == nullptr)
     {
         RP_TRACE_ERROR(__func__, "Invalid i/p parameters.");
         return FALSE;
     }
-    DestinationGuard destination(ftpfile);
+    DOWNLOAD_SINK sink = {{pcszFullFilePath, nullptr}, curl, m_ullMaxDownload, 0, false};
+    DestinationGuard destination(sink.file);
 
     RP_TRACE_INFO(__func__, "Before curl_easy_perform.");
-    SetWriter(curl, WriteMemoryCallback1, &ftpfile);
+    SetWriter(curl, WriteDownload, &sink);
     // Packages run to hundreds of MiB; libcurl's 16 KiB default receive
     // buffer costs a poll and a recv per 16 KiB. This changes only the
     // chunk size, never what is fetched.
     SetOpt(curl, CURLOPT_BUFFERSIZE, kDownloadBufferSize);
+    SetDownloadBounds(curl, m_ullMaxDownload);
     RP_TRACE_INFO(__func__, "All options set.");
     const CURLcode res = curl_easy_perform(curl);
     RP_TRACE_INFO(__func__, "After curl_easy_perform.");
+    // libcurl refuses an announced length over the limit before any byte.
+    sink.bExceeded = sink.bExceeded || res == CURLE_FILESIZE_EXCEEDED;
+    m_bDownloadExceeded = sink.bExceeded;
 
     bool bFailed = false;
     if (res != CURLE_OK)
@@ -640,6 +703,9 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
         RP_TRACE_ERROR(__func__, "%s", curl_easy_strerror(res));
         RP_TRACE_ERROR(__func__, "curl_easy_perform failed Error Code");
         RP_TRACE_ERROR(__func__, "%d", static_cast<int>(res));
+        if (sink.bExceeded)
+            RP_TRACE_ERROR(__func__, "more than %llu bytes received",
+                           static_cast<unsigned long long>(sink.ullMaxBytes));
         if (IsCertificateError(res) && m_bIsHTTPS)
         {
             // An untrusted server is never retried or relaxed.
@@ -662,6 +728,11 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     RP_TRACE_INFO(__func__, "curl_easy_getinfo, Returned status code");
     if (bStatusKnown && lStatus == 200)
         RP_TRACE_INFO(__func__, "Request sent successfully...");
+    else if (bStatusKnown && (lStatus != 0 || !bFailed)) // 0: no answer at all
+    {
+        RP_TRACE_ERROR(__func__, "HTTP status %ld", lStatus);
+        bFailed = true;
+    }
     if (bFailed)
         RP_TRACE_ERROR(__func__, "Breaking the loop.");
 
@@ -681,6 +752,7 @@ BOOLEAN CKVInet::SpSendRequestAndGetResponse(LPCSTR pcszRequestDataA,
     }
     if (!bFailed)
     {
+        destination.Keep();
         RP_TRACE_INFO(__func__, "Exit.");
         return TRUE;
     }

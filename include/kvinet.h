@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -76,6 +77,11 @@ public:
     void CloseAll();
     void DeInitKVInet();
 
+    // The most a download exchange may bring into its file (none unless
+    // set), and whether the last one was cut off for bringing more.
+    void SetDownloadLimit(uint64_t ullMaxBytes) { m_ullMaxDownload = ullMaxBytes; }
+    bool DownloadExceededLimit() const { return m_bDownloadExceeded; }
+
 private:
     CKVInet(const CKVInet&) = delete;
     CKVInet& operator=(const CKVInet&) = delete;
@@ -91,4 +97,6 @@ private:
     HTTP_REQ_VERB m_eHttpReqVerb;
     char m_szUsernameA[260];
     char m_szPasswordA[260];
+    uint64_t m_ullMaxDownload = UINT64_MAX;
+    bool m_bDownloadExceeded = false;
 };

@@ -44,13 +44,14 @@ protected:
     ~IMd5() = default;
 };
 
-// final: nothing derives from it, so deleting a CMd5 through its own type
-// is always complete.
-class CMd5 final : public IMd5
+// Programs of the agent derive from CMd5 to change what its operations
+// compute; its virtual destructor makes deleting such an object through a
+// CMd5 pointer complete. IMd5 itself stays without one.
+class CMd5 : public IMd5
 {
 public:
     CMd5();
-    ~CMd5();
+    virtual ~CMd5();
 
     int CalculateMD5(const BYTE* pcuchInputBuffer, ULONG ulInputBufferLength,
                      BYTE* puchMessageDigest) override;

@@ -50,7 +50,8 @@ void TerminateField(char (&szField)[N])
 }
 
 // One transfer of the URL into the destination on an opened handle.
-bool Exchange(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath)
+bool Exchange(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath,
+              DOWNLOAD_LIMIT* pLimit)
 {
     RP_TRACE_INFO(kDownloadLabel, "Before SendRequestAndGetResponse.");
     CHAR* pszResponse = nullptr; // never written by the download exchange
@@ -58,12 +59,15 @@ bool Exchange(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath)
     const BOOLEAN bSent = inet.SpSendRequestAndGetResponse(pcszServerFileName, TRUE, pcszLocalPath,
                                                            &pszResponse, dwcbResponse);
     RP_TRACE_INFO(kDownloadLabel, "After SendRequestAndGetResponse.");
+    if (pLimit != nullptr && inet.DownloadExceededLimit())
+        pLimit->bExceeded = true;
     return bSent == TRUE;
 }
 
 // The second attempt, with the agent's proxy options (or directly again
 // when they say not to use a proxy).
-bool ProxyAttempt(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath)
+bool ProxyAttempt(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath,
+                  DOWNLOAD_LIMIT* pLimit)
 {
     RP_TRACE_INFO(kDownloadLabel, "Before calling ReadProxySettings.");
     INETSET inetSettings;
@@ -90,7 +94,7 @@ bool ProxyAttempt(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath
         RP_TRACE_INFO(kDownloadLabel, "InitKVInet Failed");
         return false;
     }
-    if (!Exchange(inet, pcszServerFileName, pcszLocalPath))
+    if (!Exchange(inet, pcszServerFileName, pcszLocalPath, pLimit))
     {
         RP_TRACE_INFO(kDownloadLabel, "failed with Proxy");
         inet.DeInitKVInet();
@@ -101,8 +105,10 @@ bool ProxyAttempt(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath
 
 // Direct attempt, then the proxy attempt. Throws the failed step's name
 // when the URL cannot even be opened.
-bool DownloadAttempts(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath)
+bool DownloadAttempts(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocalPath,
+                      DOWNLOAD_LIMIT* pLimit)
 {
+    inet.SetDownloadLimit(pLimit != nullptr ? pLimit->ullMaxBytes : UINT64_MAX);
     if (inet.SPInitKVInet(pcszServerFileName, nullptr, 0, nullptr, nullptr, HTTP_REQ_VERB_POST, 0,
                           0, 0) != TRUE)
     {
@@ -110,11 +116,11 @@ bool DownloadAttempts(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocal
         throw std::string("InitKVInet");
     }
     RP_TRACE_INFO(kDownloadLabel, "InitKVInet Successfull");
-    if (!Exchange(inet, pcszServerFileName, pcszLocalPath))
+    if (!Exchange(inet, pcszServerFileName, pcszLocalPath, pLimit))
     {
         inet.DeInitKVInet();
         RP_TRACE_INFO(kDownloadLabel, "SendRequestAndGetResponse Failed Without Proxy");
-        if (!ProxyAttempt(inet, pcszServerFileName, pcszLocalPath))
+        if (!ProxyAttempt(inet, pcszServerFileName, pcszLocalPath, pLimit))
             return false;
     }
     RP_TRACE_INFO(kDownloadLabel, "successfull down");
@@ -123,7 +129,13 @@ bool DownloadAttempts(CKVInet& inet, TCHAR* pcszServerFileName, TCHAR* pcszLocal
 }
 } // namespace
 
-BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* /*pdwErrorCode*/)
+BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* pdwErrorCode)
+{
+    return DownloadFile(pcszServerFileName, pcszLocalPath, pdwErrorCode, nullptr);
+}
+
+BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* /*pdwErrorCode*/,
+                     DOWNLOAD_LIMIT* pLimit)
 {
     RP_TRACE_INFO(kDownloadLabel, "Entry");
     CKVInet inet;
@@ -136,7 +148,8 @@ BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* /*p
         RP_TRACE_INFO(kDownloadLabel, "before calling InitKVInet");
         try
         {
-            bResult = DownloadAttempts(inet, pcszServerFileName, pcszLocalPath) ? TRUE : FALSE;
+            bResult =
+                DownloadAttempts(inet, pcszServerFileName, pcszLocalPath, pLimit) ? TRUE : FALSE;
             bTraceExit = bResult == TRUE;
         }
         catch (const std::string& strFailedStep)

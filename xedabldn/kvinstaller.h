@@ -1,6 +1,8 @@
 // Download of one URL into one file: directly, then through the agent's proxy.
 #pragma once
 
+#include <cstdint>
+
 #include "kvinet.h"
 #include "kvmutex.h"
 #include "typedef.h"
@@ -30,6 +32,17 @@ static_assert(sizeof(INETSET) == 788, "options-file record layout");
 extern KVMutex m_csCommunication;
 
 BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* pdwErrorCode);
+
+// The most one download may bring, and whether an attempt was cut off for
+// bringing more.
+struct DOWNLOAD_LIMIT
+{
+    uint64_t ullMaxBytes;
+    bool bExceeded;
+};
+// The same with a limit (null: none).
+BOOLEAN DownloadFile(TCHAR* pcszServerFileName, TCHAR* pcszLocalPath, DWORD* pdwErrorCode,
+                     DOWNLOAD_LIMIT* pLimit);
 BOOLEAN ReadProxySettings(P_INETSET piNetSet);
 void Decrypt(BYTE* pbBlock, int nSize);
 BOOLEAN GetClientAgentRootDir(char* pszClientAgentRootDir, DWORD dwSize);

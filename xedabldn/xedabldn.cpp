@@ -1,13 +1,19 @@
 // The driver: one request from the command line, one update flow, exit 0.
 #include "xedabldn.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "commondefs.h"
+#include "handles.h"
 #include "inifun.h"
 #include "log.h"
 #include "xedamisc.h"
@@ -73,6 +79,52 @@ BOOLEAN GetUpgradeIniPath(char (&szIniFile)[MAX_PATH])
     return GetClientAgentConfigDir(szIniFile, MAX_PATH) && AppendBounded(szIniFile, "clntdata.ini");
 }
 
+const char kLockFile[] = "/run/xedabldn.lock";
+// Far longer than any installation takes: past it the other run is taken to
+// hang, and this request is dropped rather than held for ever.
+const int kLockWaitSeconds = 3600;
+const int kLockPollMilliseconds = 200;
+
+bool TryLock(int fd, bool& bBusy)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    bBusy = errno == EWOULDBLOCK;
+    if (!bBusy)
+        RP_TRACE_ERROR(kLabel, "cannot lock %s: %s", kLockFile, std::strerror(errno));
+    return false;
+}
+
+// One installer at a time: two runs would write the same package and the
+// same archive. The lock is held until the process ends, and the kernel
+// drops it then, however the run ends; no child inherits it past exec. A
+// lock that cannot be had at all does not stop the request. Returns false
+// when this run is to end without running its flow.
+bool WaitForOtherInstallations(UniqueFd& fdLock)
+{
+    fdLock.Reset(open(kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fdLock.IsOpen())
+    {
+        RP_TRACE_ERROR(kLabel, "cannot lock %s: %s", kLockFile, std::strerror(errno));
+        return true;
+    }
+    bool bBusy = false;
+    if (TryLock(fdLock.Get(), bBusy) || !bBusy)
+        return true;
+    RP_TRACE_INFO(kLabel, "waiting for another installation");
+    struct timespec tStart;
+    (void)clock_gettime(CLOCK_MONOTONIC, &tStart); // cannot fail for this clock
+    for (struct timespec tNow = tStart; tNow.tv_sec - tStart.tv_sec < kLockWaitSeconds;)
+    {
+        (void)usleep(kLockPollMilliseconds * 1000); // an early wake only polls sooner
+        if (TryLock(fdLock.Get(), bBusy) || !bBusy)
+            return true;
+        (void)clock_gettime(CLOCK_MONOTONIC, &tNow);
+    }
+    RP_TRACE_ERROR(kLabel, "another installation still runs after an hour");
+    return false;
+}
+
 // Returns false when main is to end without its "Exit" trace.
 bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwError)
 {
@@ -129,6 +181,9 @@ int XedabldnMain(int argc, char* argv[])
     (void)CopyBounded(szModulePath, argv[4]);
 
     const int iInstallACSP = RequestKind(argv[3]);
+    UniqueFd fdLock;
+    if (iInstallACSP != INSTALL_REQUEST_NONE && !WaitForOtherInstallations(fdLock))
+        return 0;
     if (iInstallACSP == INSTALL_REQUEST_SERVICE_PACK)
     {
         RP_TRACE_INFO(kLabel, "In Service pack installation start point");

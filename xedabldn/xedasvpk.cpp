@@ -557,6 +557,8 @@ const char kTar[] = "/bin/tar";
 const char kOldAgentArchive[] = "/usr/lib/Zelvano/ClientAgentOld.tar.gz";
 const char kExtractStatusLabel[] = "Extract status:";
 const char kCrontab[] = "/etc/crontab";
+// A manifest is a few lines; anything longer is not one.
+const uint64_t kMaxManifestBytes = 64 * 1024;
 
 // What a failed step deletes. The package goes before the manifest.
 enum DELETE_SET : unsigned
@@ -864,6 +866,25 @@ bool ScheduleLine(const FLOW_RUN& run, enumCRON_LINE eLine, int iMinute, int iHo
 BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath, int iKind,
                 DWORD* pdwError, STAGE_OUTCOME* pOutcome = nullptr);
 
+// The download with URL fallback: 1 or 2 for the URL that served it, 0 when
+// neither did (the second, when not null, is tried only after the first).
+int DownloadFromEither(char* pcszURL1, char* pcszURL2, char* pcszPath, DWORD* pdwError,
+                       DOWNLOAD_LIMIT* pLimit)
+{
+    RP_TRACE_INFO("DownloadXEDASPServicePack", "Entry");
+    if (pcszURL1 == nullptr || pcszPath == nullptr)
+    {
+        StoreCode(pdwError, XEDA_ERR_DOWNLOAD_ARGUMENT);
+        return 0;
+    }
+    if (DownloadFile(pcszURL1, pcszPath, pdwError, pLimit))
+        return 1;
+    if (pcszURL2 != nullptr && DownloadFile(pcszURL2, pcszPath, pdwError, pLimit))
+        return 2;
+    StoreCode(pdwError, XEDA_ERR_DOWNLOAD_FAILED);
+    return 0;
+}
+
 // ---- The steps, in the order every flow runs them -----------------------------
 
 bool CheckArguments(FLOW_RUN& run)
@@ -965,7 +986,9 @@ bool DownloadManifest(FLOW_RUN& run)
         RP_TRACE_INFO(run.desc.pcszLabel, "both URL are same");
         pszSecondURL = nullptr;
     }
-    if (!DownloadXEDASPServicePack(run.pszURL1, pszSecondURL, run.pszManifestPath, run.pdwError))
+    DOWNLOAD_LIMIT limit = {kMaxManifestBytes, false};
+    if (DownloadFromEither(run.pszURL1, pszSecondURL, run.pszManifestPath, run.pdwError, &limit) ==
+        0)
     {
         RP_TRACE_ERROR(run.desc.pcszLabel, "%s", run.desc.texts.pcszManifestDownload);
         return Fail(run, DELETE_NOTHING);
@@ -1040,7 +1063,10 @@ bool DownloadPackage(FLOW_RUN& run)
     if (!AppendAll(run.szPath, {run.record.szAppName}))
         return TooLong(run, "package path");
     // Both URLs, even when equal: an equal pair is simply tried twice.
-    if (!DownloadXEDASPServicePack(run.szURL1, run.szURL2, run.szPath, run.pdwError))
+    // Never more than the manifest announced: a source that keeps sending
+    // cannot fill /var/tmp/ past the free-space check.
+    DOWNLOAD_LIMIT limit = {run.record.XedaSvPkInfo.dwFileLength, false};
+    if (DownloadFromEither(run.szURL1, run.szURL2, run.szPath, run.pdwError, &limit) == 0)
     {
         RP_TRACE_ERROR(run.desc.pcszLabel, "%s", run.desc.texts.pcszPackageDownload);
         return Fail(run, DELETE_NOTHING);
@@ -1226,19 +1252,7 @@ BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszMo
 
 BOOLEAN DownloadXEDASPServicePack(char* pcszURL1, char* pcszURL2, char* pcszPath, DWORD* pdwError)
 {
-    RP_TRACE_INFO("DownloadXEDASPServicePack", "Entry");
-    if (pcszURL1 == nullptr || pcszPath == nullptr)
-    {
-        StoreCode(pdwError, XEDA_ERR_DOWNLOAD_ARGUMENT);
-        return FALSE;
-    }
-    BOOLEAN bDone = DownloadFile(pcszURL1, pcszPath, pdwError);
-    if (!bDone && pcszURL2 != nullptr)
-        bDone = DownloadFile(pcszURL2, pcszPath, pdwError);
-    if (bDone)
-        return TRUE;
-    StoreCode(pdwError, XEDA_ERR_DOWNLOAD_FAILED);
-    return FALSE;
+    return DownloadFromEither(pcszURL1, pcszURL2, pcszPath, pdwError, nullptr) != 0 ? TRUE : FALSE;
 }
 
 BOOLEAN InstallXEDASP(char* pcszURL1, char* pcszURL2, char* szModulePath, int iInstallACSP,

@@ -118,6 +118,40 @@ TEST_F(DownloadFileTest, UseProxyNotOneMakesASecondDirectAttempt)
     }
 }
 
+// Only the body of a 200 answer is kept, never more of it than the limit,
+// whether or not its length is announced. An attempt that fails before its
+// first byte leaves the destination as it was; one that fails after it has
+// created the file leaves none.
+TEST_F(DownloadFileTest, OnlyAWholeAnswerWithinTheLimitIsKept)
+{
+    const std::string body(2000, 'b'),
+        old = "old", more = "E SpSendRequestAndGetResponse|more than 1999 bytes received";
+    // clang-format off
+    const struct { std::string step; uint64_t ullLimit; std::string left, trace; bool bExceeded = false; } cases[] = {
+        {R"({"status": 404, "body": "page"})", 4096, old, "E SpSendRequestAndGetResponse|HTTP status 404"},
+        {R"({"status": 302})", 4096, old, "E SpSendRequestAndGetResponse|HTTP status 302"},
+        {R"({"body": ""})", 4096, old, "E SpSendRequestAndGetResponse|no body received"},
+        {R"({"body": "partial", "content_length": 4000})", 4096, "", "E SpSendRequestAndGetResponse|18"},
+        {R"({"content_length": -1, "body": ")" + body + "\"}", 1999, old, more, true},
+        {R"({"body": ")" + body + "\"}", 1999, old, more, true},
+        {R"({"content_length": -1, "body": ")" + body + "\"}", 2000, body, "I DownloadFile|successfull down"},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        ASSERT_TRUE(tk::StartScripted(R"({"/p": [)" + c.step + "]}") && tk::Write(kDest, old));
+        tk::Remove(tk::kTraceLog);
+        std::string url = "http://127.0.0.1:8090/p", dest = kDest;
+        DWORD dwCode = 0;
+        DOWNLOAD_LIMIT limit = {c.ullLimit, false};
+        EXPECT_EQ(c.left == body, DownloadFile(&url[0], &dest[0], &dwCode, &limit) == TRUE);
+        EXPECT_EQ(!c.left.empty(), tk::Exists(kDest)) << c.step;
+        EXPECT_EQ(c.left, tk::Read(kDest));
+        EXPECT_EQ(c.bExceeded, limit.bExceeded) << c.step;
+        EXPECT_EQ(1u, tk::Count(tk::Trace(), c.trace)) << c.step;
+    }
+}
+
 // nginx drops direct connections. The direct attempt takes the proxy of the
 // environment unless no_proxy covers the source; the options file's proxy
 // wins over the environment's.

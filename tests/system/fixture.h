@@ -162,11 +162,12 @@ protected:
                 left.push_back(name[0] == '.' ? "archive" : name);
         return left;
     }
-    static Strings Paths()
+    static Strings Paths() // what the source served
     {
         Strings paths;
         for (const tk::Request& request : tk::Requests())
-            paths.push_back(request.path);
+            if (request.status == 200)
+                paths.push_back(request.path);
         return paths;
     }
 

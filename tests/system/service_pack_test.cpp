@@ -1,6 +1,8 @@
 // The service pack (-CASP) end to end: manifest and package from the update
 // source (directly or through the agent's proxy), verification, /bin/tar,
 // the crontab line; and every way it fails.
+#include <sys/file.h>
+
 #include "fixture.h"
 
 namespace sys
@@ -37,7 +39,8 @@ TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
         {urls, {}, "", "ln victim sp.tgz"},
         {urls, {}, "", "echo mine > sp.tgz && chmod 666 sp.tgz && chown 65534 sp.tgz"},
         {urls, {}, "", "mkdir -m 777 kvlinxsp && chown 65534 kvlinxsp"},
-        {{kRefused, tk::Url(2, "upd")}, {}, "", ""}}; // its trace is checked below
+        {{tk::Url(1, "gone"), tk::Url(2, "upd")}, {}, "", ""}, // an error page is no download
+        {{kRefused, tk::Url(2, "upd")}, {}, "", ""}};          // its trace is checked below
     for (const auto& [urls, extra, wrap, planted] : cases)
     {
         Reset();
@@ -91,6 +94,35 @@ I CheckFileConsistency|end.
 I main|Exit)")));
 }
 
+// One installation at a time: requests made while another installation runs
+// wait for it, then install one after the other.
+TEST_F(ServicePackTest, RequestsMadeTogetherWaitTheirTurnAndBothInstall)
+{
+    Publish(ServicePack());
+    const int fdLock = open("/run/xedabldn.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(0, flock(fdLock, LOCK_EX)); // the other installation
+    pid_t runs[2];
+    for (pid_t& pid : runs)
+        pid = tk::Start({XEDA_INSTALLER, tk::Url(1, "upd"), tk::Url(2, "upd"), "-CASP", kModule});
+    const std::string waiting = "I main|waiting for another installation";
+    for (int i = 0; i < 500 && tk::Count(tk::Trace(), waiting) < 2; ++i)
+        usleep(20000);
+    EXPECT_EQ(2u, tk::Count(tk::Trace(), waiting));
+    EXPECT_EQ(NewCrontabLines(), Strings{});
+    close(fdLock);
+    for (pid_t pid : runs)
+        EXPECT_EQ(0, tk::Wait(pid));
+    EXPECT_EQ(2u, NewCrontabLines().size());
+    EXPECT_EQ(2u, tk::Count(tk::Trace(), "I main|Exit"));
+    // Past the three lines each wrote before waiting, one run's lines follow
+    // the other's: the thread field (column 15) changes once at most.
+    const Strings lines = tk::Lines(tk::Read(tk::kTraceLog));
+    int iChanges = 0;
+    for (size_t i = 7; i < lines.size(); ++i)
+        iChanges += lines[i].compare(15, 8, lines[i - 1], 15, 8) != 0;
+    EXPECT_LE(iChanges, 1);
+}
+
 // What the source or the machine lacks; the traces that follow (in this
 // order), what is left, how many requests reached the source. Nothing is
 // scheduled; main reports the failure and exits 0.
@@ -100,21 +132,22 @@ TEST_F(ServicePackTest, FailureTable)
     // clang-format off
     // args: instead of the two base URLs.
     const struct { Strings update, trace, left; size_t nRequests; std::string wrap; Strings args; } cases[] = {
-        {{}, {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
+        {{}, {"E SpSendRequestAndGetResponse|HTTP status 404", "E InstallXEDASP|Ini downloa failed"}, {}, 2},
         {ServicePack({"--drop", "checksum1_64"}), {"E GetServicePackName|CRC32 failed"}, {}, 1},
-        {ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed"}, {}, 1},
-        {ServicePack({"--set", "filelength_64=7"}), {"E CheckFileConsistency|File length mismatch In INI (7), From file (*"}, {}, 2},
+        {ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
+        {ServicePack({"--set", "filelength_64=7"}), {"E SpSendRequestAndGetResponse|more than 7 bytes received",
+         "E InstallXEDASP|SP download failed"}, {"capatch.ini"}, 3},
+        {ServicePack({"--set", "filelength_64=99999"}), {"E CheckFileConsistency|File length mismatch In INI (99999), From file (*"}, {}, 2},
         {ServicePack({"--set", "checksum1_64=12345"}), {"E CheckFileConsistency|Checksum mismatch In INI (12345), From file (*"}, {}, 2},
         {ServicePack({"--set", "checksum2_64=" + std::string(32, 'f')}),
          {"E CheckFileConsistency|MD5 mismatch In INI (" + std::string(32, 'f') + "), From file (*"}, {}, 2},
-        {ServicePack({"--set", "file_64=gone.tgz"}), {"E CheckFileConsistency|File length mismatch In INI (*"}, {}, 2},
         {Garbage("sp", "sp.tgz", "3000"), {"I CheckFileConsistency|end."}, {}, 2},
         {{"--kind", "sp", "--name", "sp.tgz", "--file", "kvlinxsp/x=y"}, {"I CheckFileConsistency|end."},
          {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2},
         {ServicePack({"--set", "file_64=s%s%n", "--set", "filelength_64=%n%s", "--set", "checksum2_64=" + hash + "%n"}),
          {"I GetServicePackName:|s%s%n", "I GetServicePackName dwlength:|%n%s", "I GetServicePackName szMD5:|" + hash,
           "I InstallXEDASP URL1=|http://127.0.0.1:8080/upd/s%s%n",
-          "E CheckFileConsistency|File length mismatch In INI (0), From file (*"}, {}, 2},
+          "E InstallXEDASP|SP download failed"}, {"capatch.ini"}, 3},
         {ServicePack({"--set", "file_64=../sp.tgz"}), {"E InstallXEDASP|package name refused: ../sp.tgz"}, {}, 1},
         {ServicePack({"--set", "file_64=sub/sp.tgz"}), {"E InstallXEDASP|package name refused: sub/sp.tgz"}, {}, 1},
         {ServicePack({"--set", "file_64=.."}), {"E InstallXEDASP|package name refused: .."}, {}, 1},

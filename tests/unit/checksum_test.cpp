@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "md5lib.h"
 
@@ -80,6 +81,24 @@ TEST(Md5, PathFormAndValidation)
     context.ulNumberOfBits[0] = 0xFFFFFFF8u;
     ASSERT_EQ(1, md5.UpdateMD5(&context, Bytes("a"), 1));
     EXPECT_EQ(1u, context.ulNumberOfBits[1]);
+}
+
+// The high-level operations reach the incremental ones through the
+// interface, so a program deriving from CMd5 changes what they compute, and
+// is deleted whole through a CMd5 pointer.
+TEST(Md5, ADerivedClassChangesWhatTheHighLevelOperationsCompute)
+{
+    struct Zeroed : CMd5
+    {
+        int FinalMD5(P_CONTEXT_MD5 pContext) override
+        {
+            return CMd5::FinalMD5(pContext) && (memset(pContext->uchMessageDigest, 0, 16), 1);
+        }
+    };
+    std::unique_ptr<CMd5> md5(new Zeroed);
+    BYTE digest[16];
+    ASSERT_EQ(1, md5->CalculateMD5(Bytes("abc"), 3, digest));
+    EXPECT_EQ(std::string(32, '0'), Hex(digest));
 }
 
 } // namespace
