@@ -66,6 +66,22 @@ struct MallocFree
 template <typename T>
 using UniqueMalloc = std::unique_ptr<T, MallocFree>;
 
+// libcrypto's public keys and digest contexts (for signed updates); the
+// deleters live with the module that uses them, so that no other module
+// needs OpenSSL's headers.
+struct evp_pkey_st;
+struct evp_md_ctx_st;
+struct PkeyFree
+{
+    void operator()(evp_pkey_st* pKey) const;
+};
+using UniquePkey = std::unique_ptr<evp_pkey_st, PkeyFree>;
+struct MdCtxFree
+{
+    void operator()(evp_md_ctx_st* pContext) const;
+};
+using UniqueMdCtx = std::unique_ptr<evp_md_ctx_st, MdCtxFree>;
+
 // The three kinds of lock, taken the same way. A default POSIX mutex and the
 // INI guard fail only on misuse, so their results are not examined; KVMutex
 // throws, and its exception must reach the lock's holder.

@@ -9,7 +9,7 @@
 # Everything runs inside tests/sandbox.sh: /var/tmp, /var/log, /usr/lib/Zelvano
 # and /etc/crontab are private to the run, so the machine's own are untouched.
 #
-# usage: sudo bash scripts/demo.sh [--upgrade minor|major] [--cron] [--path-digest]
+# usage: sudo bash scripts/demo.sh [--upgrade minor|major] [--cron] [--path-digest] [--signed]
 #   (default)          a service pack, switch -CASP
 #   --upgrade minor    a minor upgrade, switch -CAUPG with type=1 in clntdata.ini
 #   --upgrade major    a major upgrade, switch -CAUPG with type=2 (starts cron)
@@ -17,6 +17,8 @@
 #                      show its mark (waits up to about three minutes)
 #   --path-digest      publish manifests as the older update sources do, with
 #                      the MD5 of "/var/tmp" instead of the package's own
+#   --signed           make a vendor key pair, install its public key on the
+#                      machine and publish signed manifests (see docs/signing.md)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,7 +34,7 @@ usage() {
 
 # ---- on the host: dependencies, build, then into the sandbox ------------------
 outer() {
-    local flow=servicepack cron=0 digest=content
+    local flow=servicepack cron=0 digest=content signed=0
     while [[ $# -gt 0 ]]; do
         case "$1" in
             --upgrade)
@@ -42,6 +44,7 @@ outer() {
                 ;;
             --cron) cron=1; shift ;;
             --path-digest) digest=path; shift ;;
+            --signed) signed=1; shift ;;
             -h | --help) usage ;;
             *) usage ;;
         esac
@@ -62,7 +65,7 @@ outer() {
     echo "private /var/tmp, /var/log, /run, /tmp, /usr/lib overlay, /etc/crontab copy, own loopback"
     export XEDA_SOURCE_DIR=$root XEDA_BINARY_DIR=$build
     "$root/tests/sandbox.sh" -- bash "$root/scripts/demo.sh" --inner "$flow" "$cron" "$digest" \
-        "$build/xedabldn/xedabldn"
+        "$signed" "$build/xedabldn/xedabldn"
 }
 
 # ---- inside the sandbox ----------------------------------------------------------
@@ -169,8 +172,18 @@ wait_for_cron() { # script name
     cat "$mark"
 }
 
-inner() { # flow cron installer
-    local flow=$1 cron=$2 digest=$3 installer=$4 switch type scheduled updates=() u
+# The vendor's key pair: the private half signs on the update source, the
+# public half is what the machine trusts.
+make_vendor_key() { # private key file
+    openssl genpkey -algorithm ed25519 -out "$1"
+    mkdir -p /usr/lib/Zelvano/updatekeys
+    openssl pkey -in "$1" -pubout -out /usr/lib/Zelvano/updatekeys/vendor.pem
+    echo "vendor key made; its public key installed as /usr/lib/Zelvano/updatekeys/vendor.pem:"
+    cat /usr/lib/Zelvano/updatekeys/vendor.pem
+}
+
+inner() { # flow cron digest signed installer
+    local flow=$1 cron=$2 digest=$3 signed=$4 installer=$5 switch type scheduled updates=() u sign=()
     describe_flow "$flow"
     eval "$(servers env)"
     local www=$FX_WWW/updates
@@ -178,9 +191,13 @@ inner() { # flow cron installer
 
     heading "Update source"
     mkdir -p "$www"
+    if [[ $signed == 1 ]]; then
+        make_vendor_key "$FX_DIR/vendor.key"
+        sign=(--sign "$FX_DIR/vendor.key")
+    fi
     for u in "${updates[@]}"; do
         # shellcheck disable=SC2086  # one update's arguments, split on purpose
-        publish "$www" $u $([[ $digest == path ]] && echo --path-digest)
+        publish "$www" $u $([[ $digest == path ]] && echo --path-digest) "${sign[@]}"
     done
     servers start-nginx
     show_update_source "$www"

@@ -28,11 +28,15 @@
 #include "md5lib.h"
 #include "process.h"
 #include "safefs.h"
+#include "updatesig.h"
 
 namespace
 {
 // ---- Manifest readers ---------------------------------------------------------
 
+const char kServicePackSection[] = "service_pack_linux";
+const char kDeltaSection[] = "minor_upg_pack_linux";
+const char kClientAgentSection[] = "minor_upg_ca_pack_linux";
 const char kLengthKey[] = "filelength_64";
 const char kCrcKey[] = "checksum1_64";
 const char kHashKey[] = "checksum2_64";
@@ -55,7 +59,7 @@ struct READER_DESC
 // One field a line, in the order of READER_DESC.
 // clang-format off
 const READER_DESC g_ServicePackReader = {
-    "service_pack_linux",
+    kServicePackSection,
     "GetServicePackName",
     "GetServicePackName",
     "GetServicePackName:",
@@ -64,7 +68,7 @@ const READER_DESC g_ServicePackReader = {
     "GetServicePackName szMD5:",
 };
 const READER_DESC g_MinorUpgradeReader = {
-    "minor_upg_pack_linux",
+    kDeltaSection,
     "GetMinorUpgradePackName",
     "GetMinorUpgradeName",
     "GetServicePackName:",
@@ -73,7 +77,7 @@ const READER_DESC g_MinorUpgradeReader = {
     "GetServicePackName szMD5:",
 };
 const READER_DESC g_ClientAgentReader = {
-    "minor_upg_ca_pack_linux",
+    kClientAgentSection,
     "GetMinorUpgradeCAPackName",
     "GetMinorUpgradeCAPackName",
     "GetMinorUpgradeCAPackName:",
@@ -332,6 +336,30 @@ BOOLEAN CheckMd5(const char* pcszFile, const XEDA_SVPK_INFO& info, DWORD* pdwErr
     RP_TRACE_INFO(kCheckLabel, "%s", szMessage);
     return TRUE;
 }
+// On a machine with the vendor's keys the package must also be the one whose
+// SHA-256 the signed manifest gives; the MD5 alone can be forged.
+BOOLEAN CheckPackageSha256(const char* pcszFile, const char* pcszExpected, DWORD* pdwErrorCode)
+{
+    char szComputed[65];
+    if (!Sha256OfFile(pcszFile, szComputed))
+    {
+        RP_TRACE_ERROR(kCheckLabel, "SHA-256 could not be computed.");
+        *pdwErrorCode = XEDA_ERR_SHA256_FAILED;
+        return FALSE;
+    }
+    const bool bMatch = strcasecmp(pcszExpected, szComputed) == 0;
+    char szMessage[MAX_CMD_LEN];
+    std::snprintf(szMessage, sizeof(szMessage), "SHA-256 %sIn INI (%s), From file (%s)",
+                  bMatch ? "" : "mismatch ", pcszExpected, szComputed);
+    if (bMatch)
+    {
+        RP_TRACE_INFO(kCheckLabel, "%s", szMessage);
+        return TRUE;
+    }
+    RP_TRACE_ERROR(kCheckLabel, "%s", szMessage);
+    *pdwErrorCode = XEDA_ERR_SHA256_MISMATCH;
+    return FALSE;
+}
 } // namespace
 
 BOOLEAN GetServicePackInfo(const char* pcszIniFile, const char* pcszKeyName,
@@ -557,8 +585,6 @@ const char kTar[] = "/bin/tar";
 const char kOldAgentArchive[] = "/usr/lib/Zelvano/ClientAgentOld.tar.gz";
 const char kExtractStatusLabel[] = "Extract status:";
 const char kCrontab[] = "/etc/crontab";
-// A manifest is a few lines; anything longer is not one.
-const uint64_t kMaxManifestBytes = 64 * 1024;
 
 // What a failed step deletes. The package goes before the manifest.
 enum DELETE_SET : unsigned
@@ -591,6 +617,7 @@ struct MANIFEST_DESC
     const char* pcszName;
     int iKind; // the request kind that names the manifest; INSTALL_REQUEST_NONE: any
     MANIFEST_PATH eWhere;
+    const char* pcszSection; // the package's, where a signed manifest also keeps its SHA-256
 };
 
 struct FLOW_DESC;
@@ -691,7 +718,7 @@ BOOLEAN ReadServicePackRecord(const char* pcszIniFile, const char* pcszKeyName,
 
 const FLOW_DESC g_ServicePackFlow = {
     "InstallXEDASP",
-    {"capatch.ini", INSTALL_REQUEST_SERVICE_PACK, MANIFEST_IN_CALLER_BUFFER},
+    {"capatch.ini", INSTALL_REQUEST_SERVICE_PACK, MANIFEST_IN_CALLER_BUFFER, kServicePackSection},
     STORE_NULL_ARGUMENT_CODE,
     {nullptr, CRON_LINE_NONE},
     NO_CRON_CHECK,
@@ -706,7 +733,7 @@ const FLOW_DESC g_ServicePackFlow = {
 
 const FLOW_DESC g_ClientAgentFlow = {
     "DownloadAndInstallCA",
-    {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY},
+    {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY, kClientAgentSection},
     TRACE_NULL_ARGUMENT_ONLY,
     {nullptr, CRON_LINE_NONE},
     NO_CRON_CHECK,
@@ -724,7 +751,7 @@ const FLOW_DESC g_ClientAgentFlow = {
 // the first stage scheduled is what applies the delta.
 const FLOW_DESC g_MinorUpgradeFlow = {
     "InstallMinUPG",
-    {"minupg.ini", INSTALL_REQUEST_UPGRADE, MANIFEST_IN_CALLER_BUFFER},
+    {"minupg.ini", INSTALL_REQUEST_UPGRADE, MANIFEST_IN_CALLER_BUFFER, kDeltaSection},
     STORE_NULL_ARGUMENT_CODE,
     {&g_ClientAgentFlow, CRON_LINE_ROLLBACK},
     NO_CRON_CHECK,
@@ -743,7 +770,7 @@ const FLOW_DESC g_MinorUpgradeFlow = {
 // of the build's usual name that anyone could have left in /var/tmp/.
 const FLOW_DESC g_MajorUpgradeFlow = {
     "InstallMajorUPG",
-    {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY},
+    {"linuxupgrade.ini", INSTALL_REQUEST_NONE, MANIFEST_IN_OWN_COPY, kClientAgentSection},
     TRACE_NULL_ARGUMENT_ONLY,
     {nullptr, CRON_LINE_NONE},
     CRON_MUST_RUN,
@@ -783,9 +810,14 @@ struct FLOW_RUN
     char szCaURL2[MAX_PATH] = {};
     char szCaModulePath[MAX_PATH] = {}; // the manifest path when built apart from the caller's
     char* pszManifestPath = nullptr;
-    char szPath[MAX_PATH] = {}; // "/var/tmp/", later the package path
+    char* pszManifestURL = nullptr;          // the one that served it
+    char szSignaturePath[MAX_PATH + 4] = {}; // beside the manifest, ".sig" added
+    char szSha256[65] = {};                  // the package's, from a signed manifest
+    bool bSigned = false;                    // this machine holds the vendor's keys
+    char szPath[MAX_PATH] = {};              // "/var/tmp/", later the package path
     XEDA_UPGRADE_INFO record = {};
     bool bManifestDownloaded = false;
+    bool bSignatureDownloaded = false;
     bool bPackageDownloaded = false;
     DELETE_SET eDelete = DELETE_NOTHING;
     STAGE_OUTCOME outcome = {false, false};
@@ -804,6 +836,8 @@ void DeleteAfterFailure(const FLOW_RUN& run)
         (void)unlink(run.szPath);
     if ((run.eDelete & DELETE_MANIFEST) != 0 && run.bManifestDownloaded)
         (void)unlink(run.pszManifestPath);
+    if ((run.eDelete & DELETE_MANIFEST) != 0 && run.bSignatureDownloaded)
+        (void)unlink(run.szSignaturePath);
 }
 
 // Appends all parts to a 260-byte buffer, or none of them.
@@ -987,14 +1021,61 @@ bool DownloadManifest(FLOW_RUN& run)
         pszSecondURL = nullptr;
     }
     DOWNLOAD_LIMIT limit = {kMaxManifestBytes, false};
-    if (DownloadFromEither(run.pszURL1, pszSecondURL, run.pszManifestPath, run.pdwError, &limit) ==
-        0)
+    const int iServedBy =
+        DownloadFromEither(run.pszURL1, pszSecondURL, run.pszManifestPath, run.pdwError, &limit);
+    if (iServedBy == 0)
     {
         RP_TRACE_ERROR(run.desc.pcszLabel, "%s", run.desc.texts.pcszManifestDownload);
         return Fail(run, DELETE_NOTHING);
     }
+    run.pszManifestURL = iServedBy == 1 ? run.pszURL1 : run.pszURL2;
     run.bManifestDownloaded = true;
     return true;
+}
+
+// Fails the flow on a manifest that a machine with the vendor's keys must
+// refuse: handled as a manifest that cannot be read, with its own code.
+bool RefuseManifest(FLOW_RUN& run, DWORD dwCode, const char* pcszWhy)
+{
+    RP_TRACE_ERROR(run.desc.pcszLabel, "%s", pcszWhy);
+    StoreCode(run.pdwError, dwCode);
+    return Fail(run, run.desc.deletes.eReader);
+}
+
+// Anyone on the network path can answer in the source's place; on a machine
+// that holds the vendor's keys the manifest counts only when one of them
+// verifies its signature, fetched from the base URL that served it.
+bool CheckManifestSignature(FLOW_RUN& run)
+{
+    if (!SignaturesRequired())
+        return true;
+    run.bSigned = true;
+    char szURL[MAX_PATH] = {0};
+    if (!CopyBounded(szURL, run.pszManifestURL) || !AppendAll(szURL, {".sig"}))
+        return TooLong(run, "signature URL");
+    (void)CopyBounded(run.szSignaturePath, run.pszManifestPath); // 4 bytes to spare
+    (void)AppendBounded(run.szSignaturePath, ".sig");
+    const char kTooLong[] = "signature longer than 1024 bytes";
+    DOWNLOAD_LIMIT limit = {kMaxSignatureBytes, false};
+    if (DownloadFromEither(szURL, nullptr, run.szSignaturePath, run.pdwError, &limit) == 0)
+        return limit.bExceeded
+                   ? RefuseManifest(run, XEDA_ERR_SIGNATURE_TOO_LONG, kTooLong)
+                   : RefuseManifest(run, XEDA_ERR_SIGNATURE_MISSING, "signature download failed");
+    run.bSignatureDownloaded = true;
+    std::string strKeyFile;
+    switch (VerifyManifestSignature(run.pszManifestPath, run.szSignaturePath, strKeyFile))
+    {
+    case SIGNATURE_VERIFIED:
+        RP_TRACE_INFO(run.desc.pcszLabel, "manifest signed by %s", strKeyFile.c_str());
+        return true;
+    case SIGNATURE_NO_KEY:
+        return RefuseManifest(run, XEDA_ERR_NO_TRUSTED_KEY, "no trusted update key");
+    case SIGNATURE_TOO_LONG:
+        return RefuseManifest(run, XEDA_ERR_SIGNATURE_TOO_LONG, kTooLong);
+    case SIGNATURE_NOT_VALID:
+        break;
+    }
+    return RefuseManifest(run, XEDA_ERR_SIGNATURE_INVALID, "manifest signature not verified");
 }
 
 // The name becomes a file under /var/tmp/: it must name a file there.
@@ -1019,6 +1100,52 @@ bool ReadPackageRecord(FLOW_RUN& run)
         return Fail(run, DELETE_MANIFEST);
     }
     return true;
+}
+
+bool IsSha256Text(const char* pcszText)
+{
+    return std::strlen(pcszText) == 64 && std::strspn(pcszText, "0123456789abcdefABCDEF") == 64;
+}
+
+// Seconds since 1970, decimal digits only.
+bool ParseSeconds(const char* pcszText, std::time_t* ptValue)
+{
+    if (pcszText[0] == '\0' || std::strspn(pcszText, "0123456789") != std::strlen(pcszText))
+        return false;
+    errno = 0;
+    const long long llValue = std::strtoll(pcszText, nullptr, 10);
+    *ptValue = static_cast<std::time_t>(llValue);
+    return errno == 0;
+}
+
+// What a signed manifest must add: the package's SHA-256, and a time after
+// which it is refused, so that an old signed manifest cannot be replayed to
+// install an old package once a fix has shipped.
+bool ReadSignedFields(FLOW_RUN& run)
+{
+    if (!run.bSigned)
+        return true;
+    const char* pcszSection = run.desc.manifest.pcszSection;
+    char szValue[MAX_PATH] = {0};
+    (void)GetPrivateProfileString(pcszSection, "sha256_64", "", szValue, MAX_PATH,
+                                  run.pszManifestPath); // missing reads as ""
+    if (!IsSha256Text(szValue))
+        return RefuseManifest(run, XEDA_ERR_SHA256_FIELD, "sha256_64 missing or malformed");
+    (void)CopyBounded(run.szSha256, szValue); // 64 digits fit
+    std::time_t tExpires = 0;
+    (void)GetPrivateProfileString(pcszSection, "expires_64", "", szValue, MAX_PATH,
+                                  run.pszManifestPath);
+    if (!ParseSeconds(szValue, &tExpires))
+        return RefuseManifest(run, XEDA_ERR_EXPIRY_FIELD, "expires_64 missing or malformed");
+    if (std::time(nullptr) <= tExpires)
+        return true;
+    struct tm tmExpires;
+    char szWhen[64] = "?";
+    if (gmtime_r(&tExpires, &tmExpires) != nullptr)
+        (void)std::strftime(szWhen, sizeof(szWhen), "%Y-%m-%d %H:%M:%S UTC", &tmExpires);
+    RP_TRACE_ERROR(run.desc.pcszLabel, "manifest expired at %s", szWhen);
+    StoreCode(run.pdwError, XEDA_ERR_MANIFEST_EXPIRED);
+    return Fail(run, run.desc.deletes.eReader);
 }
 
 void TraceWithSuffixLabel(const FLOW_RUN& run, const char* pcszSuffix, const char* pcszText)
@@ -1077,7 +1204,8 @@ bool DownloadPackage(FLOW_RUN& run)
 
 bool VerifyPackage(FLOW_RUN& run)
 {
-    if (CheckFileConsistency(run.szPath, &run.record.XedaSvPkInfo, run.pdwError))
+    if (CheckFileConsistency(run.szPath, &run.record.XedaSvPkInfo, run.pdwError) &&
+        (!run.bSigned || CheckPackageSha256(run.szPath, run.szSha256, run.pdwError)))
         return true;
     return Fail(run, run.desc.deletes.eVerify);
 }
@@ -1224,10 +1352,10 @@ bool ScheduleScript(FLOW_RUN& run)
 typedef bool (*FLOW_STEP)(FLOW_RUN&);
 
 const FLOW_STEP g_FlowSequence[] = {
-    CheckArguments,   CopyArguments,    RunClientAgentStage, BuildManifestLocation,
-    CheckCronService, DownloadManifest, ReadPackageRecord,   BuildPackageURLs,
-    CheckFreeSpace,   DownloadPackage,  VerifyPackage,       TakeAgentArchive,
-    ExtractPackage,   ScheduleScript,
+    CheckArguments,   CopyArguments,    RunClientAgentStage,    BuildManifestLocation,
+    CheckCronService, DownloadManifest, CheckManifestSignature, ReadPackageRecord,
+    ReadSignedFields, BuildPackageURLs, CheckFreeSpace,         DownloadPackage,
+    VerifyPackage,    TakeAgentArchive, ExtractPackage,         ScheduleScript,
 };
 
 BOOLEAN RunFlow(const FLOW_DESC& desc, char* pszURL1, char* pszURL2, char* pszModulePath, int iKind,

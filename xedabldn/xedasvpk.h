@@ -40,6 +40,17 @@ enum XEDA_ERROR_CODE : DWORD
     XEDA_ERR_NO_CRON = 608,            // the major upgrade found no cron daemon
     XEDA_ERR_SCRIPT_NOT_TRUSTED = 609, // a script to schedule that others than root can change
     XEDA_ERR_CRONTAB_APPEND = 610,     // the crontab line could not be appended
+    // On a machine that holds the vendor's keys: the manifest's signature
+    // and what a signed manifest must carry, and the package's SHA-256.
+    XEDA_ERR_SIGNATURE_MISSING = 620,  // the signature could not be downloaded
+    XEDA_ERR_SIGNATURE_TOO_LONG = 621, // more than 1024 bytes
+    XEDA_ERR_SIGNATURE_INVALID = 622,  // no trusted key verifies it
+    XEDA_ERR_NO_TRUSTED_KEY = 623,     // the keys folder holds no usable key
+    XEDA_ERR_SHA256_FIELD = 624,       // sha256_64 missing or not 64 hexadecimal digits
+    XEDA_ERR_EXPIRY_FIELD = 625,       // expires_64 missing or not a number of seconds
+    XEDA_ERR_MANIFEST_EXPIRED = 626,   // expires_64 has passed
+    XEDA_ERR_SHA256_MISMATCH = 627,    // the package is not the one signed for
+    XEDA_ERR_SHA256_FAILED = 628,      // the package's SHA-256 could not be computed
 };
 
 // Codes of GetDiskFreeSpace.

@@ -40,6 +40,22 @@ const std::string kGzipPacksNothing =
     R"(mkdir -p /tmp/sys/gz && printf '#!/bin/sh\ncase "$*" in *-d*) exec /bin/gzip "$@";; esac\nexit 1\n' )"
     R"(> /tmp/sys/gz/gzip && chmod 755 /tmp/sys/gz/gzip && export PATH=/tmp/sys/gz:$PATH)";
 
+// The vendor's Ed25519 key pair `name` (kWork/keys/name.key and .pem), and
+// the public key installed on the machine as updatekeys/name.pem.
+const std::string kKeys = "/tmp/sys/keys/", kUpdateKeys = "/usr/lib/Zelvano/updatekeys/";
+inline bool MakeKey(const std::string& name)
+{
+    const std::string key = kKeys + name + ".key";
+    return tk::Write(key, "") &&
+           tk::Run({"/usr/bin/openssl", "genpkey", "-algorithm", "ed25519", "-out", key}) == 0 &&
+           tk::Run({"/usr/bin/openssl", "pkey", "-in", key, "-pubout", "-out",
+                    kKeys + name + ".pem"}) == 0;
+}
+inline bool InstallKey(const std::string& name)
+{
+    return tk::Write(kUpdateKeys + name + ".pem", tk::Read(kKeys + name + ".pem"));
+}
+
 // Root's alone: not a link, owned by root, not writable by group or others.
 inline bool RootOnly(const std::string& path)
 {

@@ -94,6 +94,58 @@ I CheckFileConsistency|end.
 I main|Exit)")));
 }
 
+// A machine that holds the vendor's keys installs only what one of them
+// signed; a refused manifest goes with its signature, before the package is
+// fetched. Without the keys folder, signatures are not even fetched.
+TEST_F(ServicePackTest, SignedManifestsOnAMachineThatHoldsTheVendorsKeys)
+{
+    ASSERT_TRUE(MakeKey("a") && MakeKey("b"));
+    const std::string a = kKeys + "a.key", b = kKeys + "b.key", zeros(64, '0'),
+                      added = "I InstallXEDASP|crontab line added: *";
+    // clang-format off
+    // keys installed ("-": none, no folder), how the source signed, what then changed there, the traces.
+    const struct { Strings keys; Strings update; std::string tamper; Strings trace; } cases[] = {
+        {{"a"}, {"--sign", a}, "", {"I InstallXEDASP|manifest signed by a.pem", "I CheckFileConsistency|SHA-256 In INI (*", added}},
+        {{"a", "b"}, {"--sign", b}, "", {"I InstallXEDASP|manifest signed by b.pem", added}},
+        {{"-"}, {"--sign", a}, "", {added}},
+        {{"-"}, {}, "", {added}},
+        {{"a"}, {"--sign", a}, "sed -i s/sp.tgz/sp.tgZ/ capatch.ini", {"E InstallXEDASP|manifest signature not verified"}},
+        {{"a"}, {"--sign", a}, "rm capatch.ini.sig", {"E InstallXEDASP|signature download failed"}},
+        {{"a"}, {"--sign", a}, "head -c 1025 /dev/zero > capatch.ini.sig", {"E InstallXEDASP|signature longer than 1024 bytes"}},
+        {{"b"}, {"--sign", a}, "", {"E InstallXEDASP|manifest signature not verified"}},
+        {{}, {"--sign", a}, "", {"E InstallXEDASP|no trusted update key"}},
+        {{"a"}, {"--sign", a}, "chmod 666 " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
+         "a.pem: writable by group or others", "E InstallXEDASP|no trusted update key"}},
+        {{"a"}, {"--sign", a}, "openssl pkey -in ../../pki/server.key -pubout -out " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
+         "a.pem: not an Ed25519 public key", "E InstallXEDASP|no trusted update key"}},
+        {{"a"}, {"--sign", a, "--set", "expires_64=1000"}, "", {"E InstallXEDASP|manifest expired at 1970-01-01 00:16:40 UTC"}},
+        {{"a"}, {"--sign", a, "--drop", "expires_64"}, "", {"E InstallXEDASP|expires_64 missing or malformed"}},
+        {{"a"}, {"--sign", a, "--set", "sha256_64=" + zeros.substr(1)}, "", {"E InstallXEDASP|sha256_64 missing or malformed"}},
+        {{"a"}, {"--sign", a, "--set", "sha256_64=" + zeros}, "", {"E CheckFileConsistency|SHA-256 mismatch In INI (" + zeros + "), From file (*"}},
+        // clang-format on
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.trace.front());
+        Reset();
+        Publish(ServicePack(c.update));
+        for (const std::string& key : c.keys)
+            ASSERT_TRUE(key == "-" || InstallKey(key));
+        ASSERT_TRUE(!c.keys.empty() || mkdir(kUpdateKeys.c_str(), 0755) == 0);
+        ASSERT_EQ(0, tk::Run({"/bin/sh", "-c", c.tamper}, "/dev/null", tk::Www() + "/upd"));
+        ExpectClean(RunSwitch("-CASP"));
+        const bool bInstalls = c.trace.back() == added, bSigned = c.keys != Strings{"-"};
+        EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), c.trace));
+        EXPECT_EQ(bInstalls, ScheduledServicePack());
+        EXPECT_EQ(Left(), bInstalls ? Strings({"kvlinxsp", "sp.tgz", "capatch.ini"}) : Strings());
+        EXPECT_EQ(bInstalls && bSigned, tk::Exists(kModule + "capatch.ini.sig"));
+        size_t nSignatureRequests = 0;
+        for (const tk::Request& request : tk::Requests(2))
+            nSignatureRequests += request.path == "/upd/capatch.ini.sig";
+        EXPECT_EQ(bSigned, nSignatureRequests == 1);
+    }
+}
+
 // One installation at a time: requests made while another installation runs
 // wait for it, then install one after the other.
 TEST_F(ServicePackTest, RequestsMadeTogetherWaitTheirTurnAndBothInstall)

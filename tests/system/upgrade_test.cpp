@@ -149,14 +149,16 @@ TEST_F(UpgradeTest, MinorFailureTable)
 TEST_F(UpgradeTest, MajorUnpacksTheBuildAndSchedulesItsInstaller)
 {
     Reset("2");
-    StartCron(); // the real pidof finds it
-    Strings build = kBuild;
-    build.push_back("--path-digest"); // as the older sources publish it
+    StartCron();            // the real pidof finds it
+    Strings build = kBuild; // as the older sources publish it, and signed
+    build.insert(build.end(), {"--path-digest", "--sign", kKeys + "a.key"});
+    ASSERT_TRUE(MakeKey("a") && InstallKey("a"));
     Publish(build);
     ExpectClean(RunSwitch("-CAUPG"));
     EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
     EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}));
-    EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/linuxUpgradePack64.tar.gz"}));
+    EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/linuxupgrade.ini.sig",
+                                "/upd/linuxUpgradePack64.tar.gz"}));
     EXPECT_EQ(0u, tk::Count(tk::Trace(), "E Extract|Exit"));
     EXPECT_EQ("",
               tk::MissingInOrder(tk::Trace(), tk::Lines(R"(I main|Upgrade installation start point
@@ -164,6 +166,7 @@ I InstallMajorUPG|Entry
 I InstallMajorUPG|linuxupgrade.ini
 I CheckCronStatus|Entry
 I CheckCronStatus|cron already running
+I InstallMajorUPG|manifest signed by a.pem
 I GetMinorUpgradeCAPackName:|linuxUpgradePack64.tar.gz
 I GetMinorUpgradeCAPackName szMD5:|fc513f04005552c2466fbf89716f3154
 I InstallMajorUPG URL1=|http://127.0.0.1:8080/upd/linuxUpgradePack64.tar.gz
