@@ -134,7 +134,7 @@ large_rss=$(printf '%s\n' "${inst_rss[@]}" | sort -n | tail -n 1)
 echo
 echo "whole service-pack run${signed:+, signed}, package of $package_bytes bytes, $rounds rounds (median)"
 printf '  %-40s %7.2f s\n' "xedabldn -CASP" "$inst_median"
-printf '  %-40s %7.2f s\n' "script (curl, md5sum, tar -xf, echo)" "$ref_median"
+printf '  %-40s %7.2f s\n' "script (curl, ${signed:+openssl, sha256sum, }md5sum, tar, echo)" "$ref_median"
 awk -v a="$inst_median" -v b="$ref_median" 'BEGIN {printf "  %-40s %7.3fx  (goal <= 1.05x)\n", "ratio", a / b}'
 awk -v l="$large_rss" -v s="$small_rss" -v lm="$size_mib" -v sm="$small_mib" 'BEGIN {
     printf "  %-40s %7.1f MiB (goal < 32 MiB)\n", "peak memory, " lm " MiB package", l / 1024
