@@ -131,7 +131,10 @@ bool RunUpgrade(char* pszURL1, char* pszURL2, char* pszModulePath, DWORD* pdwErr
     RP_TRACE_INFO(kLabel, "Upgrade installation start point");
     char szIniFile[MAX_PATH] = {0};
     if (!GetUpgradeIniPath(szIniFile))
+    {
+        RP_TRACE_ERROR(kLabel, "configuration directory unavailable");
         return false;
+    }
     const int iType = GetPrivateProfileInt("DATA_FOR_UPGRADE", "type", 0, szIniFile, pdwError);
     if (iType == CA_UPGRADE_TYPE_MAJOR)
     {

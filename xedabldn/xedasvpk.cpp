@@ -1315,6 +1315,10 @@ bool ExtractPackage(FLOW_RUN& run)
             RP_TRACE_ERROR(kExtractStatusLabel, "failed");
             RP_TRACE_ERROR("Extract", "Exit");
         }
+        else
+        {
+            RP_TRACE_ERROR(run.desc.pcszLabel, "extraction failed");
+        }
         if (extract.eRetry != RETRY_ONCE || !RetryExtraction(run))
             return Fail(run, run.desc.deletes.eExtract);
     }
@@ -1334,12 +1338,18 @@ bool ScheduleScript(FLOW_RUN& run)
     const FINISH_DESC& finish = run.desc.finish;
     int iMinute = 0;
     int iHour = 0;
+    // Every failure says so in the log: the report of a run reads it there.
     if (finish.eCronLine == CRON_LINE_SERVICE_PACK && !GetServicePackRunTime(&iMinute, &iHour))
+    {
+        RP_TRACE_ERROR(run.desc.pcszLabel, "local time unavailable");
         return Fail(run, DELETE_NOTHING);
+    }
     if (access(finish.pcszExpectedPath, F_OK) != 0)
     {
         if (finish.pcszMissingLabel != nullptr)
             RP_TRACE_ERROR(finish.pcszMissingLabel, "Exit");
+        else
+            RP_TRACE_ERROR(run.desc.pcszLabel, "script missing: %s", finish.pcszExpectedPath);
         return Fail(run, DELETE_NOTHING);
     }
     if (finish.pcszScheduleLabel != nullptr)

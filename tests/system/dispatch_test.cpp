@@ -35,7 +35,7 @@ TEST_F(DispatchTest, ArgumentsSwitchAndUpgradeTypeSelectTheFlow)
           "I main|Major Upgrade installation failed"}, "InstallMinUPG|"},
         {{kRefused, kRefused, "-CAUPG", kModule}, "3", {kEntry, kUpgrade, kStart, kExit}},
         {{kRefused, kRefused, "-CAUPG", kModule}, "", {kEntry, kUpgrade, kStart, kExit}},
-        {{kRefused, kRefused, "-CAUPG", kModule}, nullptr, {kEntry, kUpgrade, kStart}},
+        {{kRefused, kRefused, "-CAUPG", kModule}, nullptr, {kEntry, kUpgrade, kStart, "E main|configuration directory unavailable"}},
         {{k259, kRefused, "-CASP", kModule}, "1", {kEntry, "I InstallXEDASP|Entry"}, "InstallMajorUPG|"},
         {{k259 + "x", kRefused, "-CASP", kModule}, "1", {kEntry, "E main|Argument 1 longer than 259 characters"}},
         {{kRefused, k259 + "x", "-CASP", kModule}, "1", {kEntry, "E main|Argument 2 longer than 259 characters"}},
