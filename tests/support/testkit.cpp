@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -147,6 +149,27 @@ std::string MissingInOrder(const Strings& lines, const Strings& expected)
 size_t Count(const Strings& lines, const std::string& line)
 {
     return std::count(lines.begin(), lines.end(), line);
+}
+
+std::string Report(const std::string& log)
+{
+    static const std::map<std::string, int> kStatus = {
+        {"scheduled", 0}, {"failed", 1}, {"unfinished", 2}, {"nothing requested", 4}};
+    const std::string out = FixtureDir() + "report.out";
+    Strings argv = {XEDA_REPORT, "--json", "--last"};
+    if (!log.empty())
+        argv.insert(argv.end(), {"--log", log});
+    const int iStatus = Run(argv, out);
+    const Strings lines = Lines(Read(out));
+    if (lines.empty())
+        return iStatus == 2 ? "no run" : "exit status " + std::to_string(iStatus);
+    const nlohmann::json run = nlohmann::json::parse(lines.back(), nullptr, false);
+    if (run.is_discarded() || !run["verdict"].is_string() || !run["outcome"].is_string())
+        return lines.back();
+    const auto expected = kStatus.find(run["outcome"].get<std::string>());
+    if (expected == kStatus.end() || expected->second != iStatus)
+        return "exit status " + std::to_string(iStatus) + " with " + lines.back();
+    return run["verdict"];
 }
 
 std::string Source()
