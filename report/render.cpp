@@ -37,6 +37,15 @@ std::string Printable(const std::string& text)
     return shown;
 }
 
+Json EventsJson(const std::vector<Event>& events)
+{
+    Json json = Json::array();
+    for (const Event& event : events)
+        json.push_back(
+            {{"time", event.time}, {"function", event.function}, {"message", event.message}});
+    return json;
+}
+
 Json DownloadJson(const Download& download)
 {
     return {{"file", OrNull(download.file)},
@@ -68,11 +77,7 @@ void Detail(std::ostream& out, const char* pcszWhat, const std::string& text)
 
 void WriteJson(std::ostream& out, const Run& run)
 {
-    Json errors = Json::array(), packages = Json::array(), downloads = Json::array(),
-         crontab = Json::array();
-    for (const Event& error : run.errors)
-        errors.push_back(
-            {{"time", error.time}, {"function", error.function}, {"message", error.message}});
+    Json packages = Json::array(), downloads = Json::array(), crontab = Json::array();
     for (const Package& package : run.packages)
         packages.push_back({{"name", package.name},
                             {"length", package.length < 0 ? Json() : Json(package.length)}});
@@ -92,7 +97,8 @@ void WriteJson(std::ostream& out, const Run& run)
                        {"check", OrNull(run.check)},
                        {"stage", OrNull(run.stage)},
                        {"after", OrNull(run.after)},
-                       {"errors", errors},
+                       {"step_errors", EventsJson(run.stepErrors)},
+                       {"errors", EventsJson(run.errors)},
                        {"errors_omitted", run.errorsOmitted},
                        {"packages", packages},
                        {"downloads", downloads},
@@ -129,10 +135,14 @@ void WriteDetails(std::ostream& out, const Run& run)
         Detail(out, "crontab", line.line + (line.logged ? "" : " (issued; not read back)"));
     if (run.rollback)
         Detail(out, "rollback", "scheduled");
-    if (run.errorsOmitted > 0)
-        Detail(out, "errors", std::to_string(run.errorsOmitted) + " earlier ones not shown");
-    for (const Event& error : run.errors)
-        Detail(out, "error", error.time + " " + error.function + ": " + error.message);
+    // A run that went on after a failed attempt has ERROR lines that no
+    // longer matter; those of the step it stopped at do.
+    if (run.outcome == Outcome::Failed || run.outcome == Outcome::Unfinished)
+        for (const Event& error : run.stepErrors)
+            Detail(out, "error", error.time + " " + error.function + ": " + error.message);
+    const std::size_t nErrors = run.errors.size() + run.errorsOmitted;
+    if (nErrors > 0)
+        Detail(out, "errors", std::to_string(nErrors) + " ERROR lines in all (--json lists them)");
     if (run.unreadable > 0)
         Detail(out, "unreadable", std::to_string(run.unreadable) + " lines while it ran");
 }

@@ -189,8 +189,8 @@ const Row kRows[] = {
 // clang-format on
 
 // A run keeps this much of what it met, whatever the log holds.
-constexpr std::size_t kMaxErrors = 32, kMaxPackages = 4, kMaxDownloads = 16, kMaxCron = 8,
-                      kMaxText = 1024;
+constexpr std::size_t kMaxErrors = 32, kMaxStepErrors = 8, kMaxPackages = 4, kMaxDownloads = 16,
+                      kMaxCron = 8, kMaxText = 1024;
 
 bool Matches(const Row& row, const RP_LOG_LINE& line)
 {
@@ -447,11 +447,28 @@ void ApplyRow(Run& run, const Row& row, const RP_LOG_LINE& line)
     }
 }
 
+// Lines that complete a step, after which its ERROR lines no longer tell why
+// the run fails.
+bool CompletesStep(Effect effect)
+{
+    return effect == Effect::Passed || effect == Effect::Served ||
+           effect == Effect::DownloadBegin || effect == Effect::Flow || effect == Effect::Stage;
+}
+
+void Keep(std::vector<Event>& events, std::size_t nMax, const RP_LOG_LINE& line)
+{
+    if (events.size() >= nMax)
+        events.erase(events.begin());
+    events.push_back({Text(line.svTime), Text(line.svFunctionName), Text(line.svMessage)});
+}
+
 void ApplyRows(Run& run, const RP_LOG_LINE& line, const Match& match)
 {
     run.silentEnd = nullptr;
     for (std::size_t i = 0; i < match.n; ++i)
     {
+        if (CompletesStep(match.rows[i]->effect))
+            run.stepErrors.clear();
         ApplyRow(run, *match.rows[i], line);
         if (match.rows[i]->effect == Effect::SilentEnd)
             run.silentEnd = match.rows[i];
@@ -533,12 +550,9 @@ void Apply(Run& run, const RP_LOG_LINE& line, const Match& match)
     }
     if (line.dwTraceLevel == RP_TRACE_LEVEL_ERROR)
     {
-        if (run.errors.size() >= kMaxErrors)
-        {
-            run.errors.erase(run.errors.begin());
-            ++run.errorsOmitted;
-        }
-        run.errors.push_back({Text(line.svTime), Text(line.svFunctionName), Text(line.svMessage)});
+        run.errorsOmitted += run.errors.size() >= kMaxErrors ? 1 : 0;
+        Keep(run.errors, kMaxErrors, line);
+        Keep(run.stepErrors, kMaxStepErrors, line);
     }
     TrackFlow(run, line.svFunctionName);
     ApplyRows(run, line, match);

@@ -65,6 +65,9 @@ struct Run
     std::string after;         // the last step seen to pass
     std::vector<Event> errors; // the last ERROR lines
     std::size_t errorsOmitted = 0;
+    // The ERROR lines since the last step the run completed: for a failure,
+    // those that say why, without the retried attempts before.
+    std::vector<Event> stepErrors;
     std::vector<Package> packages;
     std::vector<Download> downloads;
     std::vector<CronLine> crontab;
