@@ -284,8 +284,9 @@ void AddCron(Run& run, std::string line, bool bLogged)
 }
 
 // The installer schedules the service-pack script two minutes ahead, at
-// minute 2 of the next hour from minute 58 on; the line is issued right
-// before main's "Exit", in the same minute but for a run at its very end.
+// minute 2 of the next hour from minute 58 on. It reads the clock
+// milliseconds before main's "Exit", so the minute of that line is the one
+// (but for a clock that turned the minute in between).
 std::string ServicePackLine(std::string_view time)
 {
     int iHour = 0, iMinute = 0;
