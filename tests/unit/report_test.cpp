@@ -48,34 +48,34 @@ std::string Interleave(const std::string& a, const std::string& b)
     return text;
 }
 
+// clang-format off
 const Strings kEntry = {"I main|Entry"},
-              kSp = {"I main|Entry",
-                     "I main|Service Pack installation Request -CASP",
-                     "I InstallXEDASP|Entry",
-                     "I DownloadXEDASPServicePack|Entry",
-                     "I DownloadFile|Entry",
-                     "I SpSendRequestAndGetResponse|/m/capatch.ini",
-                     "I DownloadFile|successfull down",
-                     "I GetServicePackName:|sp.tgz",
-                     "I GetServicePackName dwlength:|1024",
-                     "I InstallXEDASP URL1=|http://a/sp.tgz",
-                     "I InstallXEDASP URL2=|http://b/sp.tgz",
-                     "I InstallXEDASP|Space availabe",
-                     "I DownloadXEDASPServicePack|Entry",
-                     "I DownloadFile|Entry",
-                     "I DownloadFile|Entry",
-                     "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy",
-                     "I DownloadFile|Proxy serverv name",
-                     "I DownloadFile|proxy.example",
-                     "I DownloadFile|successfull down"},
+              kSp = {"I main|Entry", "I main|Service Pack installation Request -CASP", "I InstallXEDASP|Entry",
+                     "I DownloadXEDASPServicePack|Entry", "I DownloadFile|Entry", "I SpSendRequestAndGetResponse|/m/capatch.ini",
+                     "I DownloadFile|successfull down", "I GetServicePackName:|sp.tgz", "I GetServicePackName dwlength:|1024",
+                     "I InstallXEDASP URL1=|http://a/sp.tgz", "I InstallXEDASP URL2=|http://b/sp.tgz", "I InstallXEDASP|Space availabe",
+                     "I DownloadXEDASPServicePack|Entry", "I DownloadFile|Entry", "I DownloadFile|Entry",
+                     "I DownloadFile|SendRequestAndGetResponse Failed Without Proxy", "I DownloadFile|Proxy serverv name",
+                     "I DownloadFile|proxy.example", "I DownloadFile|successfull down"},
               kVerified = kSp + Strings{"I CheckFileConsistency|end."},
               kSpDone = kVerified + Strings{"I main|Exit"},
-              kSpCrc = kSp +
-                       Strings{"E CheckFileConsistency|Checksum mismatch In INI (1), From file (2)",
-                               "I main|Service Pack installation failed"},
+              kSpCrc = kSp + Strings{"E CheckFileConsistency|Checksum mismatch In INI (1), From file (2)",
+                                     "I main|Service Pack installation failed"},
               kUpgrade = {"I main|Entry", "I main|Minor/Major Upgrade installation Request -CAUPG",
                           "I main|Upgrade installation start point"},
               kGarbage = {"!\x01\x02 binary", "!07-12 10:58:30:AAAAAAAA     xedabldn  [INFO] cut"};
+// clang-format on
+
+int Report(const std::vector<const char*>& args, std::string& text)
+{
+    std::vector<const char*> argv = {"xedabldn-report"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::ostringstream out, err;
+    const int iStatus = report::ReportMain(static_cast<int>(argv.size()),
+                                           const_cast<char**>(argv.data()), out, err);
+    text = out.str();
+    return iStatus;
+}
 
 TEST(Report, VerdictsOfEveryRunAndExitStatusOfTheLast)
 {
@@ -124,11 +124,9 @@ TEST(Report, VerdictsOfEveryRunAndExitStatusOfTheLast)
     {
         SCOPED_TRACE(c.log);
         ASSERT_TRUE(tk::Write("/tmp/report.log", c.log));
-        std::ostringstream out, err;
-        const char* argv[] = {"xedabldn-report", "--json", "--log", "/tmp/report.log"};
-        EXPECT_EQ(c.iStatus, report::ReportMain(4, const_cast<char**>(argv), out, err));
-        std::string verdicts;
-        for (const std::string& line : tk::Lines(out.str()))
+        std::string out, verdicts;
+        EXPECT_EQ(c.iStatus, Report({"--json", "--log", "/tmp/report.log"}, out));
+        for (const std::string& line : tk::Lines(out))
         {
             const nlohmann::json run = nlohmann::json::parse(line);
             verdicts += (verdicts.empty() ? "" : "; ") +
@@ -139,18 +137,21 @@ TEST(Report, VerdictsOfEveryRunAndExitStatusOfTheLast)
         }
         EXPECT_EQ(c.verdicts, verdicts);
     }
+    std::string out;
+    EXPECT_EQ(3, Report({"--log", "/tmp/none"}, out));
+    EXPECT_EQ(64, Report({"--jsn"}, out));
 }
 
 // What the log tells of a successful service pack: its package, where each
 // download came from, the crontab line due two minutes on (the hour's 2nd
-// minute from minute 58).
+// minute from minute 58). Shown to a terminal, the log's text cannot send
+// it control sequences.
 TEST(Report, PackageDownloadsAndCrontabLine)
 {
     ASSERT_TRUE(tk::Write("/tmp/report.log", Log('a', kSpDone)));
-    std::ostringstream out, err;
-    const char* argv[] = {"xedabldn-report", "--json", "--last", "--log", "/tmp/report.log"};
-    ASSERT_EQ(0, report::ReportMain(5, const_cast<char**>(argv), out, err));
-    const nlohmann::ordered_json run = nlohmann::ordered_json::parse(out.str());
+    std::string out;
+    ASSERT_EQ(0, Report({"--json", "--last", "--log", "/tmp/report.log"}, out));
+    const nlohmann::ordered_json run = nlohmann::ordered_json::parse(out);
     EXPECT_EQ(run["packages"].dump(), R"([{"name":"sp.tgz","length":1024}])");
     EXPECT_EQ(run["downloads"][0].dump(),
               R"({"file":"/m/capatch.ini","url":null,"base_url":1,"proxy_attempt":false,)"
@@ -161,5 +162,9 @@ TEST(Report, PackageDownloadsAndCrontabLine)
     EXPECT_EQ(run["crontab"].dump(),
               R"([{"line":"2 11 * * * root /var/tmp/kvlinxsp/kvacascr 1 NULL >> /dev/null 2>&1",)"
               R"("logged":false}])");
+    ASSERT_TRUE(tk::Write("/tmp/report.log",
+                          Log('a', {"I main|Entry", "I GetServicePackName:|\x1b]0;x\x07"})));
+    ASSERT_EQ(2, Report({"--log", "/tmp/report.log"}, out));
+    EXPECT_EQ(std::string::npos, out.find_first_of("\x1b\x07")) << out;
 }
 } // namespace
