@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -70,22 +71,33 @@ struct SOURCE
     bool bOptional; // the backup exists only once the log has rotated
 };
 
-// Every file is opened before any is read: a rotation while the report
-// reads then cannot show a run twice or lose its middle.
+bool SameFile(int fd1, int fd2)
+{
+    struct stat st1, st2;
+    return fstat(fd1, &st1) == 0 && fstat(fd2, &st2) == 0 && st1.st_dev == st2.st_dev &&
+           st1.st_ino == st2.st_ino;
+}
+
+// Every file is opened before any is read, the log before its backup: once
+// both are open a rotation changes nothing that is read, and should the log
+// rotate between the two opens, the backup is the file already open as the
+// log, read once. In `fds` they stand in the order they are read.
 bool OpenAll(const std::vector<SOURCE>& sources, std::deque<UniqueFd>& fds, std::ostream& err)
 {
-    for (const SOURCE& source : sources)
+    for (auto source = sources.rbegin(); source != sources.rend(); ++source)
     {
         const int fd =
-            source.name == "-" ? dup(0) : open(source.name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && !(source.bOptional && errno == ENOENT))
+            source->name == "-" ? dup(0) : open(source->name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && !(source->bOptional && errno == ENOENT))
         {
-            err << "xedabldn-report: cannot read " << source.name << ": " << std::strerror(errno)
+            err << "xedabldn-report: cannot read " << source->name << ": " << std::strerror(errno)
                 << '\n';
             return false;
         }
-        fds.emplace_back(fd);
+        fds.emplace_front(fd);
     }
+    if (fds.size() == 2 && fds[0].IsOpen() && SameFile(fds[0].Get(), fds[1].Get()))
+        (void)fds[0].Close(); // read only: nothing to lose
     return true;
 }
 } // namespace
