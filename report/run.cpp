@@ -393,10 +393,13 @@ void ApplyRow(Run& run, const Row& row, const RP_LOG_LINE& line)
             End(run, Outcome::Scheduled);
         else
         {
+            // Without its request line a run asked for nothing valid; a
+            // run begun before the log may have had one.
             End(run, Outcome::NothingRequested);
-            run.request = run.request.empty()       ? "unknown switch"
-                          : run.request == kUpgrade ? "no upgrade pending"
-                                                    : run.request;
+            if (run.request.empty() && run.begunInLog)
+                run.request = "unknown switch";
+            else if (run.request == kUpgrade)
+                run.request = "no upgrade pending";
         }
         break;
     case Effect::EndFailed:

@@ -107,7 +107,7 @@ TEST(Report, VerdictsOfEveryRunAndExitStatusOfTheLast)
         {Log('a', kEntry + Strings{"E main|Argument " + std::string(17000, 'x')}), "unknown: unfinished", 2},
         // No run waits for 64 others: one still open then is cut off.
         {Log('a', kSp) + Repeat(Log('b', kSpDone), 64) + Log('a', {"I main|Exit"}),
-         "service pack: unfinished; " + Repeat("service pack: scheduled; ", 64) + "nothing requested: unknown switch", 4},
+         "service pack: unfinished; " + Repeat("service pack: scheduled; ", 64) + "nothing requested: unknown", 4},
         // A run whose beginning is in no file read learns its request from its flow.
         {Log('a', Strings(kSpDone.begin() + 4, kSpDone.end())), "service pack: scheduled", 0},
         // Overlapping runs: by the thread field; on a shared one, by what the lines are.
