@@ -4,7 +4,8 @@
 # tar.gz and its manifest with the right length, CRC-32 and MD5), serves it
 # from a local nginx on loopback, runs the real xedabldn as the agent would,
 # and shows what happened: the trace log, the files left in /var/tmp/, the
-# module directory and the crontab line.
+# module directory and the crontab line; it ends with xedabldn-report's
+# account of the run.
 #
 # Everything runs inside tests/sandbox.sh: /var/tmp, /var/log, /usr/lib/Zelvano
 # and /etc/crontab are private to the run, so the machine's own are untouched.
@@ -59,13 +60,13 @@ outer() {
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DXEDA_BUILD_TESTS=OFF \
         -DXEDA_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
         { cat "$build/configure.log"; die "cmake configuration failed"; }
-    cmake --build "$build" --target xedabldn -j"$(nproc)" | tail -n 1
+    cmake --build "$build" --target xedabldn xedabldn-report -j"$(nproc)" | tail -n 1
 
     heading "Sandbox"
     echo "private /var/tmp, /var/log, /run, /tmp, /usr/lib overlay, /etc/crontab copy, own loopback"
     export XEDA_SOURCE_DIR=$root XEDA_BINARY_DIR=$build
     "$root/tests/sandbox.sh" -- bash "$root/scripts/demo.sh" --inner "$flow" "$cron" "$digest" \
-        "$signed" "$build/xedabldn/xedabldn"
+        "$signed" "$build/xedabldn/xedabldn" "$build/report/xedabldn-report"
 }
 
 # ---- inside the sandbox ----------------------------------------------------------
@@ -182,8 +183,16 @@ make_vendor_key() { # private key file
     cat /usr/lib/Zelvano/updatekeys/vendor.pem
 }
 
-inner() { # flow cron digest signed installer
-    local flow=$1 cron=$2 digest=$3 signed=$4 installer=$5 switch type scheduled updates=() u sign=()
+# What the report makes of the log; its exit status is 0 for a scheduled run.
+show_report() { # report
+    local status=0
+    heading "xedabldn-report (what the trace log says of the run)"
+    "$1" || status=$?
+    echo "exit status: $status"
+}
+
+inner() { # flow cron digest signed installer report
+    local flow=$1 cron=$2 digest=$3 signed=$4 installer=$5 report=$6 switch type scheduled updates=() u sign=()
     describe_flow "$flow"
     eval "$(servers env)"
     local www=$FX_WWW/updates
@@ -228,12 +237,15 @@ inner() { # flow cron digest signed installer
     added=$(tail -n +"$((crontab_lines + 1))" /etc/crontab)
     if [[ $status != 0 || "$added" != *"/$scheduled 1 NULL"* ]]; then
         echo "FAILED: the run did not schedule $scheduled (see the trace log above)"
+        show_report "$report"
         return 1
     fi
     echo "OK: $scheduled is scheduled through /etc/crontab; cron runs it as root"
     if [[ $cron == 1 ]]; then
-        wait_for_cron "$scheduled"
+        wait_for_cron "$scheduled" || status=1
     fi
+    show_report "$report"
+    return "$status"
 }
 
 if [[ "${1:-}" == --inner ]]; then

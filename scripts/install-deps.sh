@@ -17,6 +17,8 @@ packages=(
     dpkg-dev file lintian
     # benchmark references
     zlib1g-dev libssl-dev
+    # the report's JSON output
+    nlohmann-json3-dev
     # sandbox and the programs the installer runs
     util-linux iproute2 tar gzip procps sysvinit-utils init-system-helpers e2fsprogs
     # update source, proxies, cron, test PKI, scripted server, reference client

@@ -20,9 +20,11 @@ cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 libdir=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr 'A-Z' 'a-z')
 headers=$(cd "$src/include" && printf 'usr/include/xedacommon/%s\n' *.h)
 expect_program="usr/lib/Zelvano/bin/xedabldn
+usr/sbin/xedabldn-report
 usr/share/doc/xedabldn/changelog.Debian.gz
 usr/share/doc/xedabldn/copyright
 usr/share/lintian/overrides/xedabldn
+usr/share/man/man8/xedabldn-report.8.gz
 usr/share/man/man8/xedabldn.8.gz"
 expect_dev="$headers
 usr/$libdir/cmake/xedacommon/xedacommonConfig.cmake

@@ -7,8 +7,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+
+#include "log.h"
+#include "logread.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
@@ -98,33 +103,17 @@ int Run(const Strings& argv, const std::string& output, const std::string& cwd)
 
 namespace
 {
-// "dd-mm hh:mm:ss:XXXXXXXX", the program name right-aligned in 12 columns,
-// the tag in 7, the message, " [<source> <label>:<line>]" and CR.
 std::string ParseLine(const std::string& line, bool bSource)
 {
-    static const std::string kStamp = "99-99 99:99:99:XXXXXXXX ";
-    static const Strings kTags = {" [INFO] ", "[ERROR] ", " [WARN] ", "[DEBUG] "};
-    bool ok = line.size() > 48 && line.back() == '\r';
-    for (size_t i = 0; ok && i < kStamp.size(); ++i)
-    {
-        const int c = static_cast<unsigned char>(line[i]);
-        ok = kStamp[i] == '9'   ? isdigit(c)
-             : kStamp[i] == 'X' ? isxdigit(c) && !islower(c)
-                                : c == kStamp[i];
-    }
-    const size_t app = line.find_first_not_of(' ', 24), tag = line.find(' ', app) + 1;
-    ok = ok && tag != 0 && tag >= 37 && (tag == 37 || app == 24);
-    const auto level = std::find(kTags.begin(), kTags.end(), ok ? line.substr(tag, 8) : "");
-    const size_t trailer = line.rfind(" ["), label = line.find(' ', trailer + 2),
-                 colon = line.rfind(':');
-    if (level == kTags.end() || trailer < tag + 7 || label > colon ||
-        line.compare(line.size() - 2, 2, "]\r") ||
-        line.find_first_not_of("0123456789", colon + 1) != line.size() - 2)
+    RP_LOG_LINE fields;
+    if (!ParseRpLogLine(line, fields))
         return "? " + line;
-    return std::string(1, "IEWD"[level - kTags.begin()]) + " " +
-           (bSource ? line.substr(trailer + 2, label - trailer - 2) + " " : "") +
-           line.substr(label + 1, colon - label - 1) + "|" +
-           line.substr(tag + 8, std::max(trailer, tag + 8) - tag - 8);
+    const char cLevel = fields.dwTraceLevel == RP_TRACE_LEVEL_ERROR  ? 'E'
+                        : fields.dwTraceLevel == RP_TRACE_LEVEL_INFO ? 'I'
+                        : fields.dwTraceLevel == RP_TRACE_LEVEL_WARN ? 'W'
+                                                                     : 'D';
+    return std::string(1, cLevel) + " " + (bSource ? std::string(fields.svSourceName) + " " : "") +
+           std::string(fields.svFunctionName) + "|" + std::string(fields.svMessage);
 }
 
 std::string FixtureDir()
@@ -160,6 +149,27 @@ std::string MissingInOrder(const Strings& lines, const Strings& expected)
 size_t Count(const Strings& lines, const std::string& line)
 {
     return std::count(lines.begin(), lines.end(), line);
+}
+
+std::string Report(const std::string& log)
+{
+    static const std::map<std::string, int> kStatus = {
+        {"scheduled", 0}, {"failed", 1}, {"unfinished", 2}, {"nothing requested", 4}};
+    const std::string out = FixtureDir() + "report.out";
+    Strings argv = {XEDA_REPORT, "--json", "--last"};
+    if (!log.empty())
+        argv.insert(argv.end(), {"--log", log});
+    const int iStatus = Run(argv, out);
+    const Strings lines = Lines(Read(out));
+    if (lines.empty())
+        return iStatus == 2 ? "no run" : "exit status " + std::to_string(iStatus);
+    const nlohmann::json run = nlohmann::json::parse(lines.back(), nullptr, false);
+    if (run.is_discarded() || !run["verdict"].is_string() || !run["outcome"].is_string())
+        return lines.back();
+    const auto expected = kStatus.find(run["outcome"].get<std::string>());
+    if (expected == kStatus.end() || expected->second != iStatus)
+        return "exit status " + std::to_string(iStatus) + " with " + lines.back();
+    return run["verdict"];
 }
 
 std::string Source()

@@ -37,6 +37,11 @@ Strings Trace(const std::string& path = kTraceLog, bool bSource = false);
 // expected line ending in '*' matches every line that begins with the rest.
 std::string MissingInOrder(const Strings& lines, const Strings& expected);
 size_t Count(const Strings& lines, const std::string& line);
+// The verdict xedabldn-report gives on the last run to begin, in the trace
+// log (and its backup) or in `log`: "scheduled", "failed: verification
+// (CRC-32)", "nothing requested: unknown switch", "unfinished"; "no run" when
+// there is none. An exit status that disagrees with it is told instead.
+std::string Report(const std::string& log = "");
 
 // ---- the fixture servers and the agent's files
 std::string Source();              // the source tree
