@@ -22,25 +22,25 @@ TEST_F(DispatchTest, ArgumentsSwitchAndUpgradeTypeSelectTheFlow)
     // clang-format off
     // type "": no clntdata.ini; nullptr: no configuration directory. other: a
     // flow that must not run; none: log is the whole log.
-    const struct { Strings args; const char* type; Strings log; const char* other = nullptr; } cases[] = {
-        {{}, "1", tooFew},
-        {{kRefused, kRefused, "-CASP"}, "1", tooFew},
-        {{kRefused, kRefused, "-CASPX", kModule}, "1", {kEntry, kExit}},
-        {{kRefused, kRefused, "-casp", kModule}, "2", {kEntry, "I main|Service Pack installation Request -CASP",
+    const struct { std::string verdict; Strings args; const char* type; Strings log; const char* other = nullptr; } cases[] = {
+        {"nothing requested: invalid arguments", {}, "1", tooFew},
+        {"nothing requested: invalid arguments", {kRefused, kRefused, "-CASP"}, "1", tooFew},
+        {"nothing requested: unknown switch", {kRefused, kRefused, "-CASPX", kModule}, "1", {kEntry, kExit}},
+        {"failed: manifest download", {kRefused, kRefused, "-casp", kModule}, "2", {kEntry, "I main|Service Pack installation Request -CASP",
           "I main|In Service pack installation start point", "I InstallXEDASP|Entry", "I main|Service Pack installation failed"},
          "InstallMajorUPG|"},
-        {{kRefused, kRefused, "-CaUpG", kModule}, "1", {kEntry, kUpgrade, kStart, "I InstallMinUPG|Entry",
+        {"failed: manifest download", {kRefused, kRefused, "-CaUpG", kModule}, "1", {kEntry, kUpgrade, kStart, "I InstallMinUPG|Entry",
           "I main|Minor Upgrade installation failed"}, "InstallMajorUPG|"},
-        {{kRefused, kRefused, "-CAUPG", kModule}, "2", {kEntry, kUpgrade, kStart, "I InstallMajorUPG|Entry",
+        {"failed: manifest download", {kRefused, kRefused, "-CAUPG", kModule}, "2", {kEntry, kUpgrade, kStart, "I InstallMajorUPG|Entry",
           "I main|Major Upgrade installation failed"}, "InstallMinUPG|"},
-        {{kRefused, kRefused, "-CAUPG", kModule}, "3", {kEntry, kUpgrade, kStart, kExit}},
-        {{kRefused, kRefused, "-CAUPG", kModule}, "", {kEntry, kUpgrade, kStart, kExit}},
-        {{kRefused, kRefused, "-CAUPG", kModule}, nullptr, {kEntry, kUpgrade, kStart, "E main|configuration directory unavailable"}},
-        {{k259, kRefused, "-CASP", kModule}, "1", {kEntry, "I InstallXEDASP|Entry"}, "InstallMajorUPG|"},
-        {{k259 + "x", kRefused, "-CASP", kModule}, "1", {kEntry, "E main|Argument 1 longer than 259 characters"}},
-        {{kRefused, k259 + "x", "-CASP", kModule}, "1", {kEntry, "E main|Argument 2 longer than 259 characters"}},
-        {{kRefused, kRefused, std::string(260, '-'), kModule}, "1", {kEntry, kExit}},
-        {{kRefused, kRefused, "-CASP", kModule + std::string(260 - kModule.size(), '/')}, "1",
+        {"nothing requested: no upgrade pending", {kRefused, kRefused, "-CAUPG", kModule}, "3", {kEntry, kUpgrade, kStart, kExit}},
+        {"nothing requested: no upgrade pending", {kRefused, kRefused, "-CAUPG", kModule}, "", {kEntry, kUpgrade, kStart, kExit}},
+        {"failed: configuration directory", {kRefused, kRefused, "-CAUPG", kModule}, nullptr, {kEntry, kUpgrade, kStart, "E main|configuration directory unavailable"}},
+        {"failed: name too long (manifest URL)", {k259, kRefused, "-CASP", kModule}, "1", {kEntry, "I InstallXEDASP|Entry"}, "InstallMajorUPG|"},
+        {"nothing requested: invalid arguments", {k259 + "x", kRefused, "-CASP", kModule}, "1", {kEntry, "E main|Argument 1 longer than 259 characters"}},
+        {"nothing requested: invalid arguments", {kRefused, k259 + "x", "-CASP", kModule}, "1", {kEntry, "E main|Argument 2 longer than 259 characters"}},
+        {"nothing requested: unknown switch", {kRefused, kRefused, std::string(260, '-'), kModule}, "1", {kEntry, kExit}},
+        {"nothing requested: invalid arguments", {kRefused, kRefused, "-CASP", kModule + std::string(260 - kModule.size(), '/')}, "1",
          {kEntry, "E main|Argument 4 longer than 259 characters"}},
         // clang-format on
     };
@@ -54,6 +54,7 @@ TEST_F(DispatchTest, ArgumentsSwitchAndUpgradeTypeSelectTheFlow)
         if (c.type != nullptr && *c.type == '2')
             StartCron(); // checked before the major flow downloads
         ExpectClean(Run(c.args));
+        EXPECT_EQ(c.verdict, tk::Report());
         const Strings trace = tk::Trace();
         EXPECT_EQ("", c.other ? tk::MissingInOrder(trace, c.log)
                               : (c.log == trace ? "" : "the whole log differs"));

@@ -50,6 +50,7 @@ TEST_F(ServicePackTest, InstallsFromEitherSourceAndSchedulesTheScript)
         ASSERT_TRUE(tk::Write("/var/tmp/victim", "root's\n"));
         ASSERT_EQ(0, tk::Run({"/bin/sh", "-c", planted}, "/dev/null", "/var/tmp"));
         ExpectClean(Run({urls[0], urls[1], "-casp", kModule}, wrap));
+        EXPECT_EQ("scheduled", tk::Report());
         EXPECT_TRUE(ScheduledServicePack()) << planted << tk::Read("/etc/crontab");
         EXPECT_EQ(Left(), (Strings{"kvlinxsp", "sp.tgz", "victim", "capatch.ini"}));
         EXPECT_EQ("root's\n", tk::Read("/var/tmp/victim"));
@@ -104,24 +105,24 @@ TEST_F(ServicePackTest, SignedManifestsOnAMachineThatHoldsTheVendorsKeys)
                       added = "I InstallXEDASP|crontab line added: *";
     // clang-format off
     // keys installed ("-": none, no folder), how the source signed, what then changed there, the traces.
-    const struct { Strings keys; Strings update; std::string tamper; Strings trace; } cases[] = {
-        {{"a"}, {"--sign", a}, "", {"I InstallXEDASP|manifest signed by a.pem", "I CheckFileConsistency|SHA-256 In INI (*", added}},
-        {{"a", "b"}, {"--sign", b}, "", {"I InstallXEDASP|manifest signed by b.pem", added}},
-        {{"-"}, {"--sign", a}, "", {added}},
-        {{"-"}, {}, "", {added}},
-        {{"a"}, {"--sign", a}, "sed -i s/sp.tgz/sp.tgZ/ capatch.ini", {"E InstallXEDASP|manifest signature not verified"}},
-        {{"a"}, {"--sign", a}, "rm capatch.ini.sig", {"E InstallXEDASP|signature download failed"}},
-        {{"a"}, {"--sign", a}, "head -c 1025 /dev/zero > capatch.ini.sig", {"E InstallXEDASP|signature longer than 1024 bytes"}},
-        {{"b"}, {"--sign", a}, "", {"E InstallXEDASP|manifest signature not verified"}},
-        {{}, {"--sign", a}, "", {"E InstallXEDASP|no trusted update key"}},
-        {{"a"}, {"--sign", a}, "chmod 666 " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
+    const struct { std::string verdict; Strings keys; Strings update; std::string tamper; Strings trace; } cases[] = {
+        {"scheduled", {"a"}, {"--sign", a}, "", {"I InstallXEDASP|manifest signed by a.pem", "I CheckFileConsistency|SHA-256 In INI (*", added}},
+        {"scheduled", {"a", "b"}, {"--sign", b}, "", {"I InstallXEDASP|manifest signed by b.pem", added}},
+        {"scheduled", {"-"}, {"--sign", a}, "", {added}},
+        {"scheduled", {"-"}, {}, "", {added}},
+        {"failed: manifest signature (signature)", {"a"}, {"--sign", a}, "sed -i s/sp.tgz/sp.tgZ/ capatch.ini", {"E InstallXEDASP|manifest signature not verified"}},
+        {"failed: manifest signature (signature download)", {"a"}, {"--sign", a}, "rm capatch.ini.sig", {"E InstallXEDASP|signature download failed"}},
+        {"failed: manifest signature (signature length)", {"a"}, {"--sign", a}, "head -c 1025 /dev/zero > capatch.ini.sig", {"E InstallXEDASP|signature longer than 1024 bytes"}},
+        {"failed: manifest signature (signature)", {"b"}, {"--sign", a}, "", {"E InstallXEDASP|manifest signature not verified"}},
+        {"failed: manifest signature (no trusted key)", {}, {"--sign", a}, "", {"E InstallXEDASP|no trusted update key"}},
+        {"failed: manifest signature (no trusted key)", {"a"}, {"--sign", a}, "chmod 666 " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
          "a.pem: writable by group or others", "E InstallXEDASP|no trusted update key"}},
-        {{"a"}, {"--sign", a}, "openssl pkey -in ../../pki/server.key -pubout -out " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
+        {"failed: manifest signature (no trusted key)", {"a"}, {"--sign", a}, "openssl pkey -in ../../pki/server.key -pubout -out " + kUpdateKeys + "a.pem", {"E UpdateKeys|key ignored: " + kUpdateKeys +
          "a.pem: not an Ed25519 public key", "E InstallXEDASP|no trusted update key"}},
-        {{"a"}, {"--sign", a, "--set", "expires_64=1000"}, "", {"E InstallXEDASP|manifest expired at 1970-01-01 00:16:40 UTC"}},
-        {{"a"}, {"--sign", a, "--drop", "expires_64"}, "", {"E InstallXEDASP|expires_64 missing or malformed"}},
-        {{"a"}, {"--sign", a, "--set", "sha256_64=" + zeros.substr(1)}, "", {"E InstallXEDASP|sha256_64 missing or malformed"}},
-        {{"a"}, {"--sign", a, "--set", "sha256_64=" + zeros}, "", {"E CheckFileConsistency|SHA-256 mismatch In INI (" + zeros + "), From file (*"}},
+        {"failed: manifest signature (expired)", {"a"}, {"--sign", a, "--set", "expires_64=1000"}, "", {"E InstallXEDASP|manifest expired at 1970-01-01 00:16:40 UTC"}},
+        {"failed: manifest signature (expires_64)", {"a"}, {"--sign", a, "--drop", "expires_64"}, "", {"E InstallXEDASP|expires_64 missing or malformed"}},
+        {"failed: manifest signature (sha256_64)", {"a"}, {"--sign", a, "--set", "sha256_64=" + zeros.substr(1)}, "", {"E InstallXEDASP|sha256_64 missing or malformed"}},
+        {"failed: verification (SHA-256)", {"a"}, {"--sign", a, "--set", "sha256_64=" + zeros}, "", {"E CheckFileConsistency|SHA-256 mismatch In INI (" + zeros + "), From file (*"}},
         // clang-format on
     };
     for (const auto& c : cases)
@@ -134,6 +135,7 @@ TEST_F(ServicePackTest, SignedManifestsOnAMachineThatHoldsTheVendorsKeys)
         ASSERT_TRUE(!c.keys.empty() || mkdir(kUpdateKeys.c_str(), 0755) == 0);
         ASSERT_EQ(0, tk::Run({"/bin/sh", "-c", c.tamper}, "/dev/null", tk::Www() + "/upd"));
         ExpectClean(RunSwitch("-CASP"));
+        EXPECT_EQ(c.verdict, tk::Report());
         const bool bInstalls = c.trace.back() == added, bSigned = c.keys != Strings{"-"};
         EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), c.trace));
         EXPECT_EQ(bInstalls, ScheduledServicePack());
@@ -183,38 +185,38 @@ TEST_F(ServicePackTest, FailureTable)
     const std::string hash = "%s%n%p%x%d%c%s%n%s%n%s%n%s%n%s%n", n259(259, 'n');
     // clang-format off
     // args: instead of the two base URLs.
-    const struct { Strings update, trace, left; size_t nRequests; std::string wrap; Strings args; } cases[] = {
-        {{}, {"E SpSendRequestAndGetResponse|HTTP status 404", "E InstallXEDASP|Ini downloa failed"}, {}, 2},
-        {ServicePack({"--drop", "checksum1_64"}), {"E GetServicePackName|CRC32 failed"}, {}, 1},
-        {ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
-        {ServicePack({"--set", "filelength_64=7"}), {"E SpSendRequestAndGetResponse|more than 7 bytes received",
+    const struct { std::string verdict; Strings update, trace, left; size_t nRequests; std::string wrap; Strings args; } cases[] = {
+        {"manifest download", {}, {"E SpSendRequestAndGetResponse|HTTP status 404", "E InstallXEDASP|Ini downloa failed"}, {}, 2},
+        {"unreadable manifest (checksum1_64)", ServicePack({"--drop", "checksum1_64"}), {"E GetServicePackName|CRC32 failed"}, {}, 1},
+        {"unreadable manifest (file_64)", ServicePack({"--garbage-manifest", "8K"}), {"E GetServicePackName|failed", "E InstallXEDASP|GetServicePackInfo failed."}, {}, 1},
+        {"package download", ServicePack({"--set", "filelength_64=7"}), {"E SpSendRequestAndGetResponse|more than 7 bytes received",
          "E InstallXEDASP|SP download failed"}, {"capatch.ini"}, 3},
-        {ServicePack({"--set", "filelength_64=99999"}), {"E CheckFileConsistency|File length mismatch In INI (99999), From file (*"}, {}, 2},
-        {ServicePack({"--set", "checksum1_64=12345"}), {"E CheckFileConsistency|Checksum mismatch In INI (12345), From file (*"}, {}, 2},
-        {ServicePack({"--set", "checksum2_64=" + std::string(32, 'f')}),
+        {"verification (length)", ServicePack({"--set", "filelength_64=99999"}), {"E CheckFileConsistency|File length mismatch In INI (99999), From file (*"}, {}, 2},
+        {"verification (CRC-32)", ServicePack({"--set", "checksum1_64=12345"}), {"E CheckFileConsistency|Checksum mismatch In INI (12345), From file (*"}, {}, 2},
+        {"verification (MD5)", ServicePack({"--set", "checksum2_64=" + std::string(32, 'f')}),
          {"E CheckFileConsistency|MD5 mismatch In INI (" + std::string(32, 'f') + "), From file (*"}, {}, 2},
-        {Garbage("sp", "sp.tgz", "3000"), {"I CheckFileConsistency|end.", "E InstallXEDASP|extraction failed"}, {}, 2},
-        {{"--kind", "sp", "--name", "sp.tgz", "--file", "kvlinxsp/x=y"}, {"I CheckFileConsistency|end.",
+        {"extraction", Garbage("sp", "sp.tgz", "3000"), {"I CheckFileConsistency|end.", "E InstallXEDASP|extraction failed"}, {}, 2},
+        {"script missing", {"--kind", "sp", "--name", "sp.tgz", "--file", "kvlinxsp/x=y"}, {"I CheckFileConsistency|end.",
          "E InstallXEDASP|script missing: /var/tmp/kvlinxsp/kvacascr"},
          {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2},
-        {ServicePack({"--set", "file_64=s%s%n", "--set", "filelength_64=%n%s", "--set", "checksum2_64=" + hash + "%n"}),
+        {"package download", ServicePack({"--set", "file_64=s%s%n", "--set", "filelength_64=%n%s", "--set", "checksum2_64=" + hash + "%n"}),
          {"I GetServicePackName:|s%s%n", "I GetServicePackName dwlength:|%n%s", "I GetServicePackName szMD5:|" + hash,
           "I InstallXEDASP URL1=|http://127.0.0.1:8080/upd/s%s%n",
           "E InstallXEDASP|SP download failed"}, {"capatch.ini"}, 3},
-        {ServicePack({"--set", "file_64=../sp.tgz"}), {"E InstallXEDASP|package name refused: ../sp.tgz"}, {}, 1},
-        {ServicePack({"--set", "file_64=sub/sp.tgz"}), {"E InstallXEDASP|package name refused: sub/sp.tgz"}, {}, 1},
-        {ServicePack({"--set", "file_64=.."}), {"E InstallXEDASP|package name refused: .."}, {}, 1},
-        {ServicePack({"--set", "file_64=" + n259}), {"E InstallXEDASP|package URL longer than 259 characters"}, {}, 1},
-        {ServicePack({"--set", "filelength_64=2097152"}), {"I GetServicePackName dwlength:|2097152",
+        {"unreadable manifest (package name)", ServicePack({"--set", "file_64=../sp.tgz"}), {"E InstallXEDASP|package name refused: ../sp.tgz"}, {}, 1},
+        {"unreadable manifest (package name)", ServicePack({"--set", "file_64=sub/sp.tgz"}), {"E InstallXEDASP|package name refused: sub/sp.tgz"}, {}, 1},
+        {"unreadable manifest (package name)", ServicePack({"--set", "file_64=.."}), {"E InstallXEDASP|package name refused: .."}, {}, 1},
+        {"name too long (package URL)", ServicePack({"--set", "file_64=" + n259}), {"E InstallXEDASP|package URL longer than 259 characters"}, {}, 1},
+        {"free space (too little space)", ServicePack({"--set", "filelength_64=2097152"}), {"I GetServicePackName dwlength:|2097152",
          "E InstallXEDASP|Space not availabe"}, {"capatch.ini"}, 1, kSmallTmp},
-        {Garbage("sp", "sp.tgz", "2097151"), {"I InstallXEDASP|Space availabe",
+        {"extraction", Garbage("sp", "sp.tgz", "2097151"), {"I InstallXEDASP|Space availabe",
          "I CheckFileConsistency|File length INI (2097151), From file (2097151)", "I CheckFileConsistency|end."}, {}, 2, kSmallTmp},
-        {ServicePack(), {"E GetDiskFreeSpace|Invalid Path", "E InstallXEDASP|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
-        {ServicePack(), {"I InstallXEDASP|both URL are same", "E InstallXEDASP|Ini downloa failed"}, {}, 0, "",
+        {"free space (no /var/tmp/)", ServicePack(), {"E GetDiskFreeSpace|Invalid Path", "E InstallXEDASP|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
+        {"manifest download", ServicePack(), {"I InstallXEDASP|both URL are same", "E InstallXEDASP|Ini downloa failed"}, {}, 0, "",
          {kRefused, "HTTP://127.0.0.1:1/UPD", "-CASP", kModule}},
-        {ServicePack(), {"E InstallXEDASP|crontab append failed: Read-only file system"}, {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2,
+        {"cron", ServicePack(), {"E InstallXEDASP|crontab append failed: Read-only file system"}, {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2,
          kReadOnlyCrontab},
-        {Update("sp", "sp.tgz", {}, {"--link", "kvlinxsp/kvacascr=/bin/true"}),
+        {"script check", Update("sp", "sp.tgz", {}, {"--link", "kvlinxsp/kvacascr=/bin/true"}),
          {"E InstallXEDASP|script not trusted: /var/tmp/kvlinxsp/kvacascr: a link"}, {"kvlinxsp", "sp.tgz", "capatch.ini"}, 2},
         // clang-format on
     };
@@ -224,6 +226,7 @@ TEST_F(ServicePackTest, FailureTable)
         Reset();
         ASSERT_TRUE(c.update.empty() || tk::Publish(c.update, tk::Www() + "/upd"));
         ExpectClean(c.args.empty() ? RunSwitch("-CASP", c.wrap) : Run(c.args, c.wrap));
+        EXPECT_EQ("failed: " + c.verdict, tk::Report());
         const Strings trace = tk::Trace();
         EXPECT_EQ("", tk::MissingInOrder(trace, c.trace));
         EXPECT_EQ("", tk::MissingInOrder(trace, {"I InstallXEDASP|Entry",

@@ -45,6 +45,7 @@ TEST_F(UpgradeTest, MinorArchivesTheAgentUnpacksBothPackagesAndSchedulesTheUnins
     Publish(kAgent);
     Publish(kDelta);
     ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ("scheduled", tk::Report());
     EXPECT_EQ(NewCrontabLines(), Strings{kUninstallLine});
     EXPECT_EQ(Left(), (Strings{"ca.tgz", "delta.tgz", "installation", "kvlinxsp",
                                "linuxupgrade.ini", "minupg.ini", "archive"}));
@@ -99,30 +100,30 @@ TEST_F(UpgradeTest, MinorFailureTable)
         noArchive = "E InstallMinUPG|no rollback scheduled: this run took no archive of the agent";
     const Strings caLeft = {"ca.tgz", "installation", "linuxupgrade.ini", "archive"}, none;
     // clang-format off
-    const struct { Strings agent, delta, trace, left, crontab; std::string wrap; bool bEarlierArchive; } cases[] = {
-        {Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E  CA package dir not downloaded|Exit", rollback},
+    const struct { std::string verdict; Strings agent, delta, trace, left, crontab; std::string wrap; bool bEarlierArchive; } cases[] = {
+        {"script missing (kvuninstall_clagnt)", Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E  CA package dir not downloaded|Exit", rollback},
          caLeft, {kRollbackLine}},
-        {Garbage("ca", "ca.tgz", "5000"), kDelta, {"E Extract status:|failed", "E Extract|Exit",
+        {"extraction", Garbage("ca", "ca.tgz", "5000"), kDelta, {"E Extract status:|failed", "E Extract|Exit",
          "E InstallMinUPG|no rollback scheduled: the client-agent package was not unpacked"}, {"archive"}, {}},
-        {Update("ca", "ca.tgz", {}, {"--garbage-manifest", "1K"}), kDelta, {"E DownloadAndInstallCA|GetMinorUpgradeCAPackInfo. failed",
+        {"unreadable manifest (file_64)", Update("ca", "ca.tgz", {}, {"--garbage-manifest", "1K"}), kDelta, {"E DownloadAndInstallCA|GetMinorUpgradeCAPackInfo. failed",
          noBackup}, {}, {}},
-        {none, kDelta, {noArchive}, {"archive"}, {}, "", true},
-        {Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E DownloadAndInstallCA|ClientAgentOld.tar.gz not taken: tar failed",
+        {"manifest download", none, kDelta, {noArchive}, {"archive"}, {}, "", true},
+        {"script missing (kvuninstall_clagnt)", Update("ca", "ca.tgz", {"installation/rollbackCA.sh"}), kDelta, {"E DownloadAndInstallCA|ClientAgentOld.tar.gz not taken: tar failed",
          "E  CA package dir not downloaded|Exit", noArchive}, caLeft, {}, kGzipPacksNothing, true},
-        {Update("ca", "ca.tgz", {}, {"--set", "checksum1_64=1"}), kDelta,
+        {"verification (CRC-32)", Update("ca", "ca.tgz", {}, {"--set", "checksum1_64=1"}), kDelta,
          {"E CheckFileConsistency|Checksum mismatch In INI (1), From file (*", noBackup}, {"ca.tgz"}, {}},
-        {Update("ca", "ca.tgz", {}, {"--set", "filelength_64=2097152"}), kDelta, {"E DownloadAndInstallCA|Space not availabe", noBackup},
+        {"free space (too little space)", Update("ca", "ca.tgz", {}, {"--set", "filelength_64=2097152"}), kDelta, {"E DownloadAndInstallCA|Space not availabe", noBackup},
          {"linuxupgrade.ini"}, {}, kSmallTmp},
-        {kAgent, kDelta, {"E DownloadAndInstallCA|GetDiskFreeSpace failed.", noBackup}, {"linuxupgrade.ini"}, {}, kNoTmp},
-        {kAgent, Update("delta", "d", {}, {"--garbage-manifest", "1K"}), {"E InstallMinUPG|GetMinorUpgradePackInfo failed."}, caLeft,
+        {"free space (no /var/tmp/)", kAgent, kDelta, {"E DownloadAndInstallCA|GetDiskFreeSpace failed.", noBackup}, {"linuxupgrade.ini"}, {}, kNoTmp},
+        {"unreadable manifest (file_64)", kAgent, Update("delta", "d", {}, {"--garbage-manifest", "1K"}), {"E InstallMinUPG|GetMinorUpgradePackInfo failed."}, caLeft,
          {kUninstallLine}},
-        {kAgent, Update("delta", "delta.tgz", {}, {"--set", "checksum2_64=" + std::string(32, 'f')}),
+        {"verification (MD5)", kAgent, Update("delta", "delta.tgz", {}, {"--set", "checksum2_64=" + std::string(32, 'f')}),
          {"E CheckFileConsistency|MD5 mismatch In INI (" + std::string(32, 'f') + "), From file (*"},
          {"ca.tgz", "delta.tgz", "installation", "linuxupgrade.ini", "archive"}, {kUninstallLine}},
-        {kAgent, Garbage("delta", "delta.tgz", "4000"), {"E Extract status:|failed"}, caLeft, {kUninstallLine}},
-        {kAgent, Update("delta", "delta.tgz", {"kvlinxsp/x"}), {"E Delta Changes not download|Exit"},
+        {"extraction", kAgent, Garbage("delta", "delta.tgz", "4000"), {"E Extract status:|failed"}, caLeft, {kUninstallLine}},
+        {"script missing (kvacascr)", kAgent, Update("delta", "delta.tgz", {"kvlinxsp/x"}), {"E Delta Changes not download|Exit"},
          {"ca.tgz", "delta.tgz", "installation", "kvlinxsp", "linuxupgrade.ini", "minupg.ini", "archive"}, {kUninstallLine}},
-        {kAgent, Update("delta", "delta.tgz", {}, {"--set", "filelength_64=4000000000"}), {"E InstallMinUPG|Space not availabe"},
+        {"free space (too little space)", kAgent, Update("delta", "delta.tgz", {}, {"--set", "filelength_64=4000000000"}), {"E InstallMinUPG|Space not availabe"},
          {"ca.tgz", "installation", "linuxupgrade.ini", "minupg.ini", "archive"}, {kUninstallLine}},
         // clang-format on
     };
@@ -134,6 +135,7 @@ TEST_F(UpgradeTest, MinorFailureTable)
         for (const Strings* update : {&c.agent, &c.delta})
             ASSERT_TRUE(update->empty() || tk::Publish(*update, tk::Www() + "/upd"));
         ExpectClean(RunSwitch("-CAUPG", c.wrap));
+        EXPECT_EQ("failed: " + c.verdict, tk::Report());
         const Strings trace = tk::Trace();
         EXPECT_EQ("", tk::MissingInOrder(trace, c.trace));
         EXPECT_EQ("", tk::MissingInOrder(trace, {"I main|Minor Upgrade installation failed"}));
@@ -155,6 +157,7 @@ TEST_F(UpgradeTest, MajorUnpacksTheBuildAndSchedulesItsInstaller)
     ASSERT_TRUE(MakeKey("a") && InstallKey("a"));
     Publish(build);
     ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ("scheduled", tk::Report());
     EXPECT_EQ(NewCrontabLines(), Strings{kBuildLine});
     EXPECT_EQ(Left(), (Strings{"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}));
     EXPECT_EQ(Paths(), (Strings{"/upd/linuxupgrade.ini", "/upd/linuxupgrade.ini.sig",
@@ -204,6 +207,7 @@ I main|Exit)")));
     ASSERT_EQ(0, chown("/var/tmp/linuxUpgradePack64.tar.gz", 65534, 65534));
     Publish(Garbage("ca", "other.tgz", "6000"));
     ExpectClean(RunSwitch("-CAUPG"));
+    EXPECT_EQ("failed: extraction", tk::Report());
     EXPECT_EQ("", tk::MissingInOrder(tk::Trace(), {"E Extract status:|failed", "E Extract|Exit",
                                                    "E extraction is failed with error %s|*"}));
     EXPECT_EQ(NewCrontabLines(), Strings{});
@@ -218,25 +222,25 @@ TEST_F(UpgradeTest, MajorFailureTable)
                            "service crond start"};
     const Strings built = {"ClientBuild", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"};
     // clang-format off
-    const struct { std::string pidof, service; Strings update, trace, left; size_t nRequests;
+    const struct { std::string verdict, pidof, service; Strings update, trace, left; size_t nRequests;
                    std::string wrap; size_t nCalls = 1; } cases[] = {
-        {"[ \"$2\" = cron ]", "exit 1", kBuild, {"I CheckCronStatus|cron already running"}, built, 2},
-        {"[ \"$2\" = crond ]", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond already running"},
+        {"scheduled", "[ \"$2\" = cron ]", "exit 1", kBuild, {"I CheckCronStatus|cron already running"}, built, 2},
+        {"scheduled", "[ \"$2\" = crond ]", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond already running"},
          built, 2, "", 3},
-        {"exit 1", "[ \"$1\" = crond ]", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond started successfully"},
+        {"scheduled", "exit 1", "[ \"$1\" = crond ]", kBuild, {"E CheckCronStatus|failed to start cron", "I CheckCronStatus|crond started successfully"},
          built, 2, "", 4},
-        {"exit 1", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "E CheckCronStatus|failed to start crond ",
+        {"failed: cron service", "exit 1", "exit 1", kBuild, {"E CheckCronStatus|failed to start cron", "E CheckCronStatus|failed to start crond ",
          "I CheckCronStatus|Exit", "E InstallMajorUPG|cron service is not running"}, {}, 0, "", 4},
-        {"exit 0", "", Update("ca", "p", {}, {"--garbage-manifest", "1K"}), {"E InstallMajorUPG|GetMinorUpgradeCAPackInfo. failed"}, {}, 1},
-        {"exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {}, {"--set", "filelength_64=99999"}),
+        {"failed: unreadable manifest (file_64)", "exit 0", "", Update("ca", "p", {}, {"--garbage-manifest", "1K"}), {"E InstallMajorUPG|GetMinorUpgradeCAPackInfo. failed"}, {}, 1},
+        {"failed: verification (length)", "exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {}, {"--set", "filelength_64=99999"}),
          {"E CheckFileConsistency|File length mismatch In INI (99999), From file (*"}, {}, 2},
-        {"exit 0", "", Garbage("ca", "linuxUpgradePack64.tar.gz", "6000"),
+        {"failed: extraction", "exit 0", "", Garbage("ca", "linuxUpgradePack64.tar.gz", "6000"),
          {"E Extract status:|failed", "E Extract|Exit", "E extraction is failed with error %s|*"}, {}, 2},
-        {"exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {"Other/x"}), {"E  ClientBuild dir is not downloaded|Exit"},
+        {"failed: script missing (ClientBuild)", "exit 0", "", Update("ca", "linuxUpgradePack64.tar.gz", {"Other/x"}), {"E  ClientBuild dir is not downloaded|Exit"},
          {"Other", "linuxUpgradePack64.tar.gz", "linuxupgrade.ini"}, 2},
-        {"exit 0", "", Update("ca", "p", {}, {"--set", "filelength_64=2097152"}), {"E InstallMajorUPG|Space not availabe"}, {}, 1,
+        {"failed: free space (too little space)", "exit 0", "", Update("ca", "p", {}, {"--set", "filelength_64=2097152"}), {"E InstallMajorUPG|Space not availabe"}, {}, 1,
          kSmallTmp},
-        {"exit 0", "", kBuild, {"E InstallMajorUPG|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
+        {"failed: free space (no /var/tmp/)", "exit 0", "", kBuild, {"E InstallMajorUPG|GetDiskFreeSpace failed."}, {}, 1, kNoTmp},
         // clang-format on
     };
     for (const auto& c : cases)
@@ -246,6 +250,7 @@ TEST_F(UpgradeTest, MajorFailureTable)
         Shims(c.pidof, c.service);
         ASSERT_TRUE(c.update.empty() || tk::Publish(c.update, tk::Www() + "/upd"));
         ExpectClean(RunSwitch("-CAUPG", c.wrap));
+        EXPECT_EQ(c.verdict, tk::Report());
         const Strings trace = tk::Trace();
         const bool bInstalls = c.left == built;
         EXPECT_EQ(tk::Lines(tk::Read(kWork + "calls")),
